@@ -1,0 +1,22 @@
+#include "joblark/Foundation/Error.hpp"
+
+#include <exception>
+#include <stdexcept>
+
+namespace joblark {
+
+ErrorPtr currentExceptionAsError() {
+    try {
+        throw;
+    } catch (const ErrorPtr& e) {
+        return e ? e : makeError("Unknown error");
+    } catch (const Error& e) {
+        return e.clone();
+    } catch (const std::exception& e) {
+        return makeError(e.what());
+    } catch (...) {
+        return makeError("Unknown error");
+    }
+}
+
+} // namespace joblark
