@@ -20,3 +20,14 @@ ErrorPtr currentExceptionAsError() {
 }
 
 } // namespace joblark
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace joblark {
+void fatalError(const char* message) {
+    std::fprintf(stderr, "Fatal error: %s\n", message);
+    std::fflush(stderr);
+    std::abort();
+}
+} // namespace joblark

@@ -51,9 +51,16 @@ private:
     std::optional<std::string> suggestion_;
 };
 
-inline ErrorPtr makeError(std::string message) { return std::make_shared<GenericError>(std::move(message)); }
+inline ErrorPtr makeError(std::string message) {
+    return std::make_shared<GenericError>(std::move(message));
+}
 
 /// Turns whatever a piece of work threw into an error value. Call only inside a catch block.
 ErrorPtr currentExceptionAsError();
 
+} // namespace joblark
+
+namespace joblark {
+/// Stops the program on a programming error (an abstract operation called, a missing argument).
+[[noreturn]] void fatalError(const char* message);
 } // namespace joblark

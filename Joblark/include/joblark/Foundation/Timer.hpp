@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace joblark {
 
@@ -34,11 +35,16 @@ public:
 
 private:
     friend class RunLoop; // the loop reads and moves the fire date
+    friend struct RunLoopAccess;
+
     double interval_;
     bool repeats_;
     Block block_;
     std::atomic<bool> valid_{true};
     std::atomic<std::chrono::steady_clock::rep> fireDate_{0};
+    // The loop the timer is scheduled on, so invalidate() can have it dropped at once.
+    std::mutex loopMutex_;
+    std::weak_ptr<RunLoop> loop_;
 };
 
 } // namespace joblark

@@ -27,14 +27,25 @@ using Data = std::vector<std::uint8_t>;
 /// Integers and doubles stay distinct; booleans are never numbers.
 class Value {
 public:
-    enum class Kind { null, boolean, integer, real, string, array, dictionary, data, error, object, taskResult };
+    enum class Kind {
+        null,
+        boolean,
+        integer,
+        real,
+        string,
+        array,
+        dictionary,
+        data,
+        error,
+        object,
+        taskResult
+    };
 
     Value() = default;
     Value(std::nullptr_t) {}
     Value(bool b) : v_(b) {}
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    Value(I i) : v_(static_cast<std::int64_t>(i)) {}
+    requires(!std::same_as<I, bool>) Value(I i) : v_(static_cast<std::int64_t>(i)) {}
     Value(double d) : v_(d) {}
     Value(const char* s) : v_(std::string(s)) {}
     Value(std::string s) : v_(std::move(s)) {}
@@ -44,9 +55,9 @@ public:
     Value(Data d) : v_(std::move(d)) {}
     Value(ErrorPtr e) : v_(std::move(e)) {}
     template <class T>
-        requires std::derived_from<T, Object>
-    Value(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
+    requires std::derived_from<T, Object> Value(std::shared_ptr<T> o) : v_(ObjectPtr(std::move(o))) {}
     Value(const TaskResult& r);
+    Value(TaskResult&& r);
 
     Kind kind() const { return static_cast<Kind>(v_.index()); }
     bool isNull() const { return kind() == Kind::null; }

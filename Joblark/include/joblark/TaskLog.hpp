@@ -1,0 +1,10 @@
+#pragma once
+
+#include "joblark/Foundation/Log.hpp"
+
+namespace joblark {
+
+/// The library's log channel: subsystem "Queue", category "Task".
+const Logger& TaskLog();
+
+} // namespace joblark

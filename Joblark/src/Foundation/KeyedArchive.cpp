@@ -1,0 +1,784 @@
+#include "joblark/Foundation/KeyedArchive.hpp"
+
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace joblark {
+namespace {
+
+using Code = KeyedArchiveError::Code;
+using PropertyList::Node;
+
+constexpr const char* nullMarker = "$null";
+constexpr std::uint64_t archiveVersion = 100000;
+
+ErrorPtr archiveError(Code code, std::string message) {
+    return std::make_shared<KeyedArchiveError>(code, std::move(message));
+}
+
+/// Keys starting with '$' would collide with the archive's own ("$class"), so they are stored
+/// with one more '$' in front, as NSKeyedArchiver does.
+std::string storedKey(std::string_view key) {
+    std::string stored;
+    if (key.starts_with('$'))
+        stored += '$';
+    stored += key;
+    return stored;
+}
+
+struct ClassRegistry {
+    std::mutex mutex;
+    std::unordered_map<std::string, KeyedUnarchiver::Factory> factories;
+};
+
+// Never destroyed: classes may be looked up while static objects are torn down.
+ClassRegistry& registry() {
+    static auto* instance = new ClassRegistry;
+    return *instance;
+}
+
+KeyedUnarchiver::Factory factoryFor(const std::string& className) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    auto it = r.factories.find(className);
+    return it == r.factories.end() ? KeyedUnarchiver::Factory() : it->second;
+}
+
+bool isArrayClass(std::string_view name) {
+    return name == "NSArray" || name == "NSMutableArray";
+}
+bool isDictionaryClass(std::string_view name) {
+    return name == "NSDictionary" || name == "NSMutableDictionary";
+}
+bool isStringClass(std::string_view name) {
+    return name == "NSString" || name == "NSMutableString";
+}
+bool isDataClass(std::string_view name) {
+    return name == "NSData" || name == "NSMutableData";
+}
+
+std::optional<std::uint64_t> uidValue(plist_t node) {
+    if (!node || plist_get_node_type(node) != PLIST_UID)
+        return std::nullopt;
+    std::uint64_t uid = 0;
+    plist_get_uid_val(node, &uid);
+    return uid;
+}
+
+std::optional<std::string> stringValue(plist_t node) {
+    if (!node || plist_get_node_type(node) != PLIST_STRING)
+        return std::nullopt;
+    std::uint64_t length = 0;
+    const char* s = plist_get_string_ptr(node, &length);
+    return s ? std::string(s, length) : std::string();
+}
+
+/// The elements of an array node, collected once: plist_array_get_item walks a list.
+std::vector<plist_t> arrayItems(plist_t array) {
+    std::vector<plist_t> items;
+    items.reserve(plist_array_get_size(array));
+    plist_array_iter raw = nullptr;
+    plist_array_new_iter(array, &raw);
+    std::unique_ptr<void, decltype(&std::free)> iter(raw, &std::free);
+    for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(array, iter.get(), &item);
+        if (!item)
+            break;
+        items.push_back(item);
+    }
+    return items;
+}
+
+/// Budget units of a scalar: one, plus one per 64 bytes of content (as PropertyList counts them).
+std::size_t scalarCost(plist_t node) {
+    std::uint64_t length = 0;
+    if (plist_get_node_type(node) == PLIST_STRING)
+        plist_get_string_ptr(node, &length);
+    else if (plist_get_node_type(node) == PLIST_DATA)
+        plist_get_data_ptr(node, &length);
+    return 1 + static_cast<std::size_t>(length / 64);
+}
+
+/// Returns true for the scalar node types that stand for themselves in an archive.
+bool isScalar(plist_t node) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN:
+    case PLIST_UINT:
+    case PLIST_REAL:
+    case PLIST_STRING:
+    case PLIST_DATA:
+    case PLIST_DATE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Archiving
+
+struct KeyedArchiver::State {
+    std::vector<Node> objects;
+    std::unordered_map<std::string, std::uint64_t> stringUIDs;
+    std::unordered_map<std::string, std::uint64_t> classUIDs;
+    struct Archived {
+        std::uint64_t uid;
+        ObjectPtr keepAlive; // an address must not be reused by another object while archiving
+        bool inProgress;
+    };
+    std::unordered_map<const Object*, Archived> archivedObjects;
+    /// Dictionaries being filled: "$top" at the bottom, the object being encoded on top.
+    std::vector<Node> containers;
+    std::size_t depth = 0;
+    ErrorPtr error;
+    bool finished = false;
+
+    State() {
+        objects.emplace_back(plist_new_string(nullMarker));
+        containers.emplace_back(plist_new_dict());
+    }
+
+    bool failed() const { return error != nullptr; }
+    void fail(ErrorPtr e) {
+        if (!error)
+            error = std::move(e);
+    }
+    void fail(Code code, std::string message) { fail(archiveError(code, std::move(message))); }
+
+    std::uint64_t append(Node node) {
+        objects.push_back(std::move(node));
+        return objects.size() - 1;
+    }
+
+    bool checkText(const std::string& text, const char* what) {
+        auto probe = PropertyList::makeNode(Value(text));
+        if (probe)
+            return true;
+        fail(Code::notEncodable,
+             std::string("The ") + what + " cannot be archived: " + probe.error()->localizedDescription());
+        return false;
+    }
+
+    void set(std::string_view key, Node node) {
+        if (failed())
+            return;
+        if (finished)
+            return fail(Code::codingFailed, "The archive is already finished.");
+        auto stored = storedKey(key);
+        if (!checkText(stored, "key"))
+            return;
+        plist_dict_set_item(containers.back().get(), stored.c_str(), node.release());
+    }
+
+    std::optional<std::uint64_t> classUID(const std::string& name) {
+        if (auto it = classUIDs.find(name); it != classUIDs.end())
+            return it->second;
+        if (!checkText(name, "class name"))
+            return std::nullopt;
+        Node description(plist_new_dict());
+        plist_dict_set_item(description.get(), "$classname", plist_new_string(name.c_str()));
+        Node hierarchy(plist_new_array());
+        plist_array_append_item(hierarchy.get(), plist_new_string(name.c_str()));
+        plist_array_append_item(hierarchy.get(), plist_new_string("NSObject"));
+        plist_dict_set_item(description.get(), "$classes", hierarchy.release());
+        auto uid = append(std::move(description));
+        classUIDs.emplace(name, uid);
+        return uid;
+    }
+
+    bool enter() {
+        if (depth >= maximumDepth) {
+            fail(Code::tooComplex, "The value is nested too deeply to archive.");
+            return false;
+        }
+        ++depth;
+        return true;
+    }
+
+    std::optional<std::uint64_t> archiveString(const std::string& text) {
+        if (auto it = stringUIDs.find(text); it != stringUIDs.end())
+            return it->second;
+        if (!checkText(text, "string"))
+            return std::nullopt;
+        auto uid = append(Node(plist_new_string(text.c_str())));
+        stringUIDs.emplace(text, uid);
+        return uid;
+    }
+
+    /// The UID of the archived value; nothing once the archive has failed.
+    std::optional<std::uint64_t> archive(const Value& value) {
+        if (failed())
+            return std::nullopt;
+        switch (value.kind()) {
+        case Value::Kind::null:
+            return 0;
+        case Value::Kind::string:
+            return archiveString(*value.asString());
+        case Value::Kind::boolean:
+        case Value::Kind::integer:
+        case Value::Kind::real:
+        case Value::Kind::data: {
+            auto node = PropertyList::makeNode(value);
+            if (!node) {
+                fail(node.error());
+                return std::nullopt;
+            }
+            return append(std::move(*node));
+        }
+        case Value::Kind::array:
+            return archiveArray(*value.asArray());
+        case Value::Kind::dictionary:
+            return archiveDictionary(*value.asDictionary());
+        case Value::Kind::object:
+            return archiveObject(value.asObject());
+        case Value::Kind::error:
+            fail(Code::notEncodable, "Errors cannot be archived.");
+            return std::nullopt;
+        case Value::Kind::taskResult:
+            fail(Code::notEncodable, "Task results cannot be archived.");
+            return std::nullopt;
+        }
+        fail(Code::notEncodable, "Unknown value kind.");
+        return std::nullopt;
+    }
+
+    /// Fills NS.objects (and NS.keys) with references; nothing if an element failed.
+    std::optional<Node> references(const std::vector<const Value*>& values) {
+        Node array(plist_new_array());
+        for (const Value* element : values) {
+            auto uid = archive(*element);
+            if (!uid)
+                return std::nullopt;
+            plist_array_append_item(array.get(), plist_new_uid(*uid));
+        }
+        return array;
+    }
+
+    std::optional<std::uint64_t> finishCollection(std::uint64_t uid, Node collection, const char* className) {
+        auto classRef = classUID(className);
+        if (!classRef)
+            return std::nullopt;
+        plist_dict_set_item(collection.get(), "$class", plist_new_uid(*classRef));
+        objects[uid] = std::move(collection);
+        --depth;
+        return uid;
+    }
+
+    std::optional<std::uint64_t> archiveArray(const Array& array) {
+        if (!enter())
+            return std::nullopt;
+        auto uid = append(Node()); // reserve the slot so that the container precedes its elements
+        std::vector<const Value*> elements;
+        elements.reserve(array.size());
+        for (const auto& element : array)
+            elements.push_back(&element);
+        auto refs = references(elements);
+        if (!refs)
+            return std::nullopt;
+        Node collection(plist_new_dict());
+        plist_dict_set_item(collection.get(), "NS.objects", refs->release());
+        return finishCollection(uid, std::move(collection), "NSArray");
+    }
+
+    std::optional<std::uint64_t> archiveDictionary(const Dictionary& dictionary) {
+        if (!enter())
+            return std::nullopt;
+        auto uid = append(Node());
+        Node keys(plist_new_array());
+        std::vector<const Value*> values;
+        values.reserve(dictionary.size());
+        for (const auto& [key, element] : dictionary) {
+            auto keyUID = archiveString(key);
+            if (!keyUID)
+                return std::nullopt;
+            plist_array_append_item(keys.get(), plist_new_uid(*keyUID));
+            values.push_back(&element);
+        }
+        auto refs = references(values);
+        if (!refs)
+            return std::nullopt;
+        Node collection(plist_new_dict());
+        plist_dict_set_item(collection.get(), "NS.keys", keys.release());
+        plist_dict_set_item(collection.get(), "NS.objects", refs->release());
+        return finishCollection(uid, std::move(collection), "NSDictionary");
+    }
+
+    std::optional<std::uint64_t> archiveObject(const ObjectPtr& object);
+    KeyedArchiver* owner = nullptr;
+};
+
+std::optional<std::uint64_t> KeyedArchiver::State::archiveObject(const ObjectPtr& object) {
+    if (!object)
+        return 0;
+    if (auto it = archivedObjects.find(object.get()); it != archivedObjects.end()) {
+        if (it->second.inProgress) {
+            fail(Code::referenceCycle,
+                 "The object " + object->description() + " contains itself and cannot be archived.");
+            return std::nullopt;
+        }
+        return it->second.uid;
+    }
+    const auto* coding = dynamic_cast<const Coding*>(object.get());
+    if (!coding) {
+        fail(Code::notEncodable, "Objects of class " + object->className() + " cannot be archived.");
+        return std::nullopt;
+    }
+    if (!enter())
+        return std::nullopt;
+    auto uid = append(Node());
+    archivedObjects.emplace(object.get(), Archived{uid, object, true});
+    containers.emplace_back(plist_new_dict());
+    try {
+        coding->encode(*owner);
+    } catch (...) {
+        fail(currentExceptionAsError());
+    }
+    Node fields = std::move(containers.back());
+    containers.pop_back();
+    if (failed())
+        return std::nullopt;
+    auto classRef = classUID(object->className());
+    if (!classRef)
+        return std::nullopt;
+    plist_dict_set_item(fields.get(), "$class", plist_new_uid(*classRef));
+    objects[uid] = std::move(fields);
+    archivedObjects.at(object.get()).inProgress = false;
+    --depth;
+    return uid;
+}
+
+KeyedArchiver::KeyedArchiver() : state_(std::make_unique<State>()) {
+    state_->owner = this;
+}
+
+KeyedArchiver::~KeyedArchiver() = default;
+
+Expected<Data> KeyedArchiver::archivedData(const Value& root) {
+    KeyedArchiver archiver;
+    archiver.encodeValue(root, "root");
+    return archiver.encodedData();
+}
+
+void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
+    encodeValue(Value(value), key);
+}
+
+void KeyedArchiver::encodeInt64(std::int64_t value, std::string_view key) {
+    state_->set(key, Node(plist_new_uint(static_cast<std::uint64_t>(value))));
+}
+
+void KeyedArchiver::encodeDouble(double value, std::string_view key) {
+    state_->set(key, Node(plist_new_real(value)));
+}
+
+void KeyedArchiver::encodeBool(bool value, std::string_view key) {
+    state_->set(key, Node(plist_new_bool(value ? 1 : 0)));
+}
+
+void KeyedArchiver::encodeData(std::span<const std::uint8_t> value, std::string_view key) {
+    encodeValue(Value(Data(value.begin(), value.end())), key);
+}
+
+void KeyedArchiver::encodeValue(const Value& value, std::string_view key) {
+    if (state_->failed())
+        return;
+    if (auto uid = state_->archive(value))
+        state_->set(key, Node(plist_new_uid(*uid)));
+}
+
+void KeyedArchiver::encodeObject(const ObjectPtr& object, std::string_view key) {
+    encodeValue(Value(object), key);
+}
+
+void KeyedArchiver::failWithError(ErrorPtr error) {
+    state_->fail(error ? std::move(error) : archiveError(Code::codingFailed, "Encoding failed."));
+}
+
+const ErrorPtr& KeyedArchiver::error() const {
+    return state_->error;
+}
+
+Expected<Data> KeyedArchiver::encodedData() {
+    auto& s = *state_;
+    if (s.finished)
+        s.fail(Code::codingFailed, "The archive is already finished.");
+    if (s.containers.size() != 1)
+        s.fail(Code::codingFailed, "The archive cannot be finished while encoding an object.");
+    if (s.failed())
+        return Unexpected{s.error};
+    s.finished = true;
+
+    Node root(plist_new_dict());
+    plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
+    plist_dict_set_item(root.get(), "$version", plist_new_uint(archiveVersion));
+    plist_dict_set_item(root.get(), "$top", s.containers.front().release());
+    Node objects(plist_new_array());
+    for (auto& object : s.objects)
+        plist_array_append_item(objects.get(), object.release());
+    plist_dict_set_item(root.get(), "$objects", objects.release());
+    return PropertyList::write(root.get(), PropertyList::Format::binary);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Unarchiving
+
+struct KeyedUnarchiver::State {
+    Node archive;
+    std::vector<plist_t> objects;
+    std::set<std::string, std::less<>> allowed;
+    /// Dictionaries keys are read from: "$top" at the bottom, the object being decoded on top.
+    std::vector<plist_t> containers;
+
+    struct Decoded {
+        Value value;
+        std::size_t nodes; // how many Value nodes a copy of it costs
+    };
+    std::unordered_map<std::uint64_t, Decoded> decoded;
+    std::unordered_set<std::uint64_t> inProgress;
+    std::size_t depth = 0;
+    std::size_t nodeBudget = maximumValueCount;
+    ErrorPtr error;
+    KeyedUnarchiver* owner = nullptr;
+
+    bool failed() const { return error != nullptr; }
+    void fail(ErrorPtr e) {
+        if (!error)
+            error = std::move(e);
+    }
+    void fail(Code code, std::string message) { fail(archiveError(code, std::move(message))); }
+
+    void invalid(const std::string& detail) {
+        fail(Code::invalidArchive, "The data is not a valid keyed archive (" + detail + ").");
+    }
+
+    bool charge(std::size_t nodes) {
+        if (nodes > nodeBudget) {
+            fail(Code::tooComplex, "The archive expands to too many values.");
+            return false;
+        }
+        nodeBudget -= nodes;
+        return true;
+    }
+
+    void open(std::span<const std::uint8_t> bytes) {
+        auto parsed = PropertyList::parse(bytes);
+        // The property list's own description says what is wrong; keep it, but as an archive error.
+        if (!parsed)
+            return fail(Code::invalidArchive, parsed.error()->localizedDescription());
+        archive = std::move(*parsed);
+        plist_t root = archive.get();
+        if (plist_get_node_type(root) != PLIST_DICT)
+            return invalid("the root is not a dictionary");
+        if (stringValue(plist_dict_get_item(root, "$archiver")) != "NSKeyedArchiver")
+            return invalid("not written by a keyed archiver");
+        plist_t top = plist_dict_get_item(root, "$top");
+        plist_t objectList = plist_dict_get_item(root, "$objects");
+        if (!top || plist_get_node_type(top) != PLIST_DICT)
+            return invalid("no $top dictionary");
+        if (!objectList || plist_get_node_type(objectList) != PLIST_ARRAY)
+            return invalid("no $objects array");
+        objects = arrayItems(objectList);
+        containers.push_back(top);
+    }
+
+    /// The class name an archived object dictionary refers to through "$class".
+    std::optional<std::string> classNameOf(plist_t object) {
+        auto classRef = uidValue(plist_dict_get_item(object, "$class"));
+        if (!classRef) {
+            invalid("an object without a class");
+            return std::nullopt;
+        }
+        if (*classRef >= objects.size()) {
+            invalid("class reference out of range");
+            return std::nullopt;
+        }
+        plist_t description = objects[*classRef];
+        auto name = plist_get_node_type(description) == PLIST_DICT
+                        ? stringValue(plist_dict_get_item(description, "$classname"))
+                        : std::nullopt;
+        if (!name)
+            invalid("a class without a name");
+        return name;
+    }
+
+    /// The Value of an archived object; nothing (with `error` set) when it cannot be decoded.
+    std::optional<Value> decodeReference(std::uint64_t uid) {
+        if (failed())
+            return std::nullopt;
+        if (uid >= objects.size()) {
+            invalid("object reference out of range");
+            return std::nullopt;
+        }
+        if (uid == 0)
+            return charge(1) ? std::optional<Value>(Value()) : std::nullopt;
+        if (auto it = decoded.find(uid); it != decoded.end()) {
+            if (!charge(it->second.nodes))
+                return std::nullopt;
+            return it->second.value;
+        }
+        plist_t node = objects[uid];
+        if (isScalar(node)) {
+            if (!charge(scalarCost(node)))
+                return std::nullopt;
+            auto value = PropertyList::makeValue(node);
+            if (!value) {
+                invalid(value.error()->localizedDescription());
+                return std::nullopt;
+            }
+            return std::move(*value);
+        }
+        if (plist_get_node_type(node) != PLIST_DICT) {
+            invalid("an object that is neither a value nor a dictionary");
+            return std::nullopt;
+        }
+        if (inProgress.contains(uid)) {
+            fail(Code::referenceCycle, "The archive contains a reference cycle.");
+            return std::nullopt;
+        }
+        if (depth >= maximumDepth) {
+            fail(Code::tooComplex, "The archive is nested too deeply.");
+            return std::nullopt;
+        }
+        auto className = classNameOf(node);
+        if (!className)
+            return std::nullopt;
+
+        inProgress.insert(uid);
+        ++depth;
+        const std::size_t budgetBefore = nodeBudget;
+        auto value = decodeObject(node, *className);
+        --depth;
+        inProgress.erase(uid);
+        if (!value)
+            return std::nullopt;
+        // Objects are shared, not copied: a later reference costs one node.
+        const std::size_t nodes = value->isObject() ? 1 : budgetBefore - nodeBudget;
+        decoded.emplace(uid, Decoded{*value, nodes});
+        return value;
+    }
+
+    std::optional<Value> decodeObject(plist_t node, const std::string& className) {
+        if (isArrayClass(className))
+            return decodeArray(node);
+        if (isDictionaryClass(className))
+            return decodeDictionary(node);
+        if (isStringClass(className) || isDataClass(className)) {
+            // NSMutableString / NSMutableData keep their contents under one key.
+            plist_t contents = plist_dict_get_item(node, isStringClass(className) ? "NS.string" : "NS.data");
+            auto type = contents ? plist_get_node_type(contents) : PLIST_NONE;
+            if (type != (isStringClass(className) ? PLIST_STRING : PLIST_DATA)) {
+                invalid("a " + className + " without contents");
+                return std::nullopt;
+            }
+            if (!charge(scalarCost(contents)))
+                return std::nullopt;
+            auto value = PropertyList::makeValue(contents);
+            if (!value) {
+                invalid(value.error()->localizedDescription());
+                return std::nullopt;
+            }
+            return std::move(*value);
+        }
+        if (!allowed.contains(className)) {
+            fail(Code::classNotAllowed,
+                 "The archive contains an object of class " + className + ", which is not allowed here.");
+            return std::nullopt;
+        }
+        auto factory = factoryFor(className);
+        if (!factory) {
+            fail(Code::unknownClass, "The archive contains an object of class " + className +
+                                         ", which is not registered for decoding.");
+            return std::nullopt;
+        }
+        if (!charge(1))
+            return std::nullopt;
+        containers.push_back(node);
+        ObjectPtr object;
+        try {
+            object = factory(*owner);
+        } catch (...) {
+            fail(currentExceptionAsError());
+        }
+        containers.pop_back();
+        if (failed())
+            return std::nullopt;
+        if (!object) {
+            fail(Code::codingFailed, "An object of class " + className + " could not be decoded.");
+            return std::nullopt;
+        }
+        return Value(std::move(object));
+    }
+
+    /// The UIDs stored under `key` of a collection dictionary.
+    std::optional<std::vector<std::uint64_t>> referencesAt(plist_t node, const char* key) {
+        plist_t list = plist_dict_get_item(node, key);
+        if (!list || plist_get_node_type(list) != PLIST_ARRAY) {
+            invalid(std::string("a collection without ") + key);
+            return std::nullopt;
+        }
+        std::vector<std::uint64_t> uids;
+        for (plist_t item : arrayItems(list)) {
+            auto uid = uidValue(item);
+            if (!uid) {
+                invalid("a collection element that is not a reference");
+                return std::nullopt;
+            }
+            uids.push_back(*uid);
+        }
+        return uids;
+    }
+
+    std::optional<Value> decodeArray(plist_t node) {
+        auto uids = referencesAt(node, "NS.objects");
+        if (!uids || !charge(1))
+            return std::nullopt;
+        Array array;
+        array.reserve(uids->size());
+        for (auto uid : *uids) {
+            auto element = decodeReference(uid);
+            if (!element)
+                return std::nullopt;
+            array.push_back(std::move(*element));
+        }
+        return Value(std::move(array));
+    }
+
+    std::optional<Value> decodeDictionary(plist_t node) {
+        auto keys = referencesAt(node, "NS.keys");
+        if (!keys)
+            return std::nullopt;
+        auto values = referencesAt(node, "NS.objects");
+        if (!values)
+            return std::nullopt;
+        if (keys->size() != values->size()) {
+            invalid("a dictionary with unequal numbers of keys and values");
+            return std::nullopt;
+        }
+        if (!charge(1))
+            return std::nullopt;
+        Dictionary dictionary;
+        for (std::size_t i = 0; i < keys->size(); ++i) {
+            auto key = decodeReference((*keys)[i]);
+            if (!key)
+                return std::nullopt;
+            if (!key->isString()) {
+                invalid("a dictionary key that is not a string");
+                return std::nullopt;
+            }
+            auto element = decodeReference((*values)[i]);
+            if (!element)
+                return std::nullopt;
+            dictionary.insert_or_assign(*key->asString(), std::move(*element));
+        }
+        return Value(std::move(dictionary));
+    }
+
+    plist_t nodeAt(std::string_view key) const {
+        // A key with NUL cannot have been stored; looking it up would find a truncated key.
+        if (failed() || containers.empty() || key.find('\0') != std::string_view::npos)
+            return nullptr;
+        return plist_dict_get_item(containers.back(), storedKey(key).c_str());
+    }
+
+    /// The value stored under `key` in the current container; nothing when absent, of a kind an
+    /// archive does not hold inline, or when decoding failed.
+    std::optional<Value> valueAt(std::string_view key) {
+        plist_t node = nodeAt(key);
+        if (!node)
+            return std::nullopt;
+        if (auto uid = uidValue(node))
+            return decodeReference(*uid);
+        if (!isScalar(node))
+            return std::nullopt;
+        auto value = PropertyList::makeValue(node);
+        if (!value)
+            return std::nullopt;
+        return std::move(*value);
+    }
+};
+
+void KeyedUnarchiver::registerClass(std::string className, Factory factory) {
+    auto& r = registry();
+    std::lock_guard lock(r.mutex);
+    if (factory)
+        r.factories.insert_or_assign(std::move(className), std::move(factory));
+    else
+        r.factories.erase(className);
+}
+
+KeyedUnarchiver::KeyedUnarchiver(std::span<const std::uint8_t> bytes, std::vector<std::string> allowedClasses)
+    : state_(std::make_unique<State>()) {
+    state_->owner = this;
+    state_->allowed.insert(std::make_move_iterator(allowedClasses.begin()),
+                           std::make_move_iterator(allowedClasses.end()));
+    state_->open(bytes);
+}
+
+KeyedUnarchiver::~KeyedUnarchiver() = default;
+
+Expected<Value> KeyedUnarchiver::unarchivedObject(std::span<const std::uint8_t> bytes,
+                                                  const std::vector<std::string>& allowedClasses) {
+    KeyedUnarchiver unarchiver(bytes, allowedClasses);
+    auto root = unarchiver.decodeValue("root");
+    if (unarchiver.error())
+        return Unexpected{unarchiver.error()};
+    if (!root)
+        return Unexpected{archiveError(Code::invalidArchive, "The archive has no root object.")};
+    return std::move(*root);
+}
+
+bool KeyedUnarchiver::containsValue(std::string_view key) const {
+    return state_->nodeAt(key) != nullptr;
+}
+
+std::optional<Value> KeyedUnarchiver::decodeValue(std::string_view key) {
+    return state_->valueAt(key);
+}
+
+std::optional<std::string> KeyedUnarchiver::decodeString(std::string_view key) {
+    auto value = decodeValue(key);
+    if (!value || !value->isString())
+        return std::nullopt;
+    return *value->asString();
+}
+
+std::optional<std::int64_t> KeyedUnarchiver::decodeInt64(std::string_view key) {
+    auto value = decodeValue(key);
+    return value ? value->asInteger() : std::nullopt;
+}
+
+std::optional<double> KeyedUnarchiver::decodeDouble(std::string_view key) {
+    auto value = decodeValue(key);
+    return value ? value->asDouble() : std::nullopt;
+}
+
+std::optional<bool> KeyedUnarchiver::decodeBool(std::string_view key) {
+    auto value = decodeValue(key);
+    return value ? value->asBool() : std::nullopt;
+}
+
+std::optional<Data> KeyedUnarchiver::decodeData(std::string_view key) {
+    auto value = decodeValue(key);
+    if (!value || !value->isData())
+        return std::nullopt;
+    return *value->asData();
+}
+
+void KeyedUnarchiver::failWithError(ErrorPtr error) {
+    state_->fail(error ? std::move(error) : archiveError(Code::codingFailed, "Decoding failed."));
+}
+
+const ErrorPtr& KeyedUnarchiver::error() const {
+    return state_->error;
+}
+
+} // namespace joblark

@@ -1,0 +1,178 @@
+#include "joblark/Foundation/Log.hpp"
+#include "joblark/Foundation/RunLoop.hpp"
+#include "joblark/Foundation/Timer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace joblark {
+namespace {
+
+constexpr auto kDeadline = 5s;
+
+bool pumpMain(const std::function<bool()>& done) {
+    return RunLoop::main()->runUntil(done, kDeadline);
+}
+
+// Pumps until a marker timer `delay` from now has fired: shows nothing else fired meanwhile, without a sleep.
+void pumpPast(double delay) {
+    bool reached = false;
+    auto marker = Timer::scheduledTimer(delay, false, [&](Timer&) { reached = true; });
+    ASSERT_TRUE(pumpMain([&] { return reached; }));
+}
+
+TEST(RunLoop, WorkFromManyThreadsKeepsEachThreadsOrder) {
+    constexpr int kThreads = 4, kItems = 200;
+    std::vector<std::pair<int, int>> seen; // touched only on the main thread
+    std::vector<std::thread> posters;
+    for (int t = 0; t < kThreads; ++t)
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < kItems; ++i)
+                RunLoop::main()->perform([&seen, t, i] { seen.emplace_back(t, i); });
+        });
+    bool all = pumpMain([&] { return seen.size() == kThreads * kItems; });
+    for (auto& p : posters)
+        p.join();
+    ASSERT_TRUE(all);
+    std::vector<int> next(kThreads, 0);
+    for (auto [t, i] : seen)
+        EXPECT_EQ(i, next[static_cast<std::size_t>(t)]++);
+}
+
+TEST(RunLoop, EachThreadHasItsOwnLoopServicedOnlyThere) {
+    EXPECT_EQ(RunLoop::current(), RunLoop::main());
+    std::shared_ptr<RunLoop> other;
+    bool consistent = false;
+    std::thread([&] {
+        other = RunLoop::current();
+        consistent = RunLoop::current() == other && other->isCurrent() && !RunLoop::main()->isCurrent();
+    }).join();
+    EXPECT_TRUE(consistent);
+    EXPECT_NE(other, RunLoop::main());
+
+    LogCapture log;
+    bool ran = false;
+    other->perform([&] { ran = true; });
+    EXPECT_EQ(other->runOnce(), 0);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(log.contains("does not own the loop"));
+}
+
+TEST(RunLoop, ThrowingWorkAndTimersAreLoggedAndTheLoopGoesOn) {
+    LogCapture log;
+    int ticks = 0;
+    bool after = false;
+    RunLoop::main()->perform([] { throw std::runtime_error("work item exploded"); });
+    auto timer = Timer::scheduledTimer(0.001, true, [&](Timer&) {
+        ++ticks;
+        throw std::runtime_error("tick failed");
+    });
+    RunLoop::main()->perform([&] { after = true; });
+    EXPECT_TRUE(pumpMain([&] { return after && ticks >= 3; }));
+    timer->invalidate();
+    EXPECT_TRUE(log.contains("work item exploded"));
+    EXPECT_GE(log.count("tick failed"), 3u); // a repeating timer keeps going after a throw
+}
+
+TEST(RunLoop, StopAndWakeUpFromAnotherThread) {
+    auto loop = RunLoop::main();
+    std::promise<void> ran;
+    std::thread stopper([&] {
+        loop->perform([&] { ran.set_value(); });
+        // Stop once the item has run: a pending stop wins over queued work.
+        if (ran.get_future().wait_for(kDeadline) != std::future_status::ready)
+            ADD_FAILURE() << "item never ran";
+        loop->stop();
+    });
+    loop->run();
+    stopper.join();
+    loop->stop(); // one that lands before run() starts is kept, not lost
+    loop->run();
+
+    std::atomic<bool> flag{false};
+    std::thread setter([&] {
+        flag = true;
+        loop->wakeUp(); // no work item: only the wake-up ends the wait early
+    });
+    auto start = RunLoop::Clock::now();
+    EXPECT_TRUE(pumpMain([&] { return flag.load(); }));
+    EXPECT_LT(RunLoop::Clock::now() - start, kDeadline);
+    setter.join();
+}
+
+TEST(RunLoop, RunOnceAndRunUntilReturnOnTheirOwn) {
+    int second = 0;
+    RunLoop::main()->perform([&] { RunLoop::main()->perform([&] { ++second; }); });
+    EXPECT_EQ(RunLoop::main()->runOnce(), 1); // not what the item queued meanwhile
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(RunLoop::main()->runOnce(), 1);
+    EXPECT_EQ(second, 1);
+
+    auto start = RunLoop::Clock::now();
+    EXPECT_FALSE(RunLoop::main()->runUntil([] { return false; }, 30ms));
+    EXPECT_GE(RunLoop::Clock::now() - start, 30ms);
+}
+
+TEST(Timer, FiresByDateAndOneShotsFireOnce) {
+    std::vector<int> order;
+    auto late = Timer::scheduledTimer(0.03, false, [&](Timer&) { order.push_back(30); });
+    auto early = Timer::scheduledTimer(0.01, false, [&](Timer&) { order.push_back(10); });
+    auto middle = Timer::make(0.02, false, [&](Timer&) { order.push_back(20); });
+    RunLoop::main()->addTimer(middle);
+    RunLoop::main()->addTimer(middle); // scheduling twice must not fire twice
+    std::weak_ptr<Timer> weak = middle;
+    middle.reset();
+    ASSERT_TRUE(pumpMain([&] { return order.size() >= 3; }));
+    pumpPast(0.02);
+    EXPECT_EQ(order, (std::vector<int>{10, 20, 30}));
+    EXPECT_FALSE(early->isValid());
+    EXPECT_TRUE(weak.expired()); // the loop let go of it once fired
+}
+
+TEST(Timer, RepeatsUntilInvalidated) {
+    int fired = 0;
+    std::weak_ptr<Timer> weak = Timer::scheduledTimer(0.001, true, [&](Timer& t) {
+        if (++fired == 3)
+            t.invalidate();
+    });
+    ASSERT_TRUE(pumpMain([&] { return fired >= 3; }));
+    pumpPast(0.02);
+    EXPECT_EQ(fired, 3);
+    EXPECT_TRUE(weak.expired());
+}
+
+TEST(Timer, InvalidateFromAnotherThread) {
+    std::atomic<int> fired{0};
+    std::atomic<int> firedAtInvalidate{-1};
+    std::thread other([&, timer = Timer::scheduledTimer(0.001, true, [&](Timer&) { ++fired; })] {
+        auto until = RunLoop::Clock::now() + kDeadline;
+        while (fired < 3 && RunLoop::Clock::now() < until)
+            std::this_thread::yield();
+        timer->invalidate();
+        firedAtInvalidate = fired.load();
+        RunLoop::main()->wakeUp();
+    });
+    bool invalidated = pumpMain([&] { return firedAtInvalidate >= 0; });
+    other.join();
+    ASSERT_TRUE(invalidated);
+    EXPECT_GE(firedAtInvalidate, 3);
+    pumpPast(0.02);
+    EXPECT_LE(fired, firedAtInvalidate + 1); // a call under way may finish, no later one starts
+
+    // Released at once, not kept until its far-off fire date.
+    auto distant = Timer::make(3600, false, [](Timer&) {});
+    std::weak_ptr<Timer> weak = distant;
+    RunLoop::main()->addTimer(distant);
+    std::thread([distant = std::move(distant)] { distant->invalidate(); }).join();
+    EXPECT_TRUE(weak.expired());
+}
+
+} // namespace
+} // namespace joblark
