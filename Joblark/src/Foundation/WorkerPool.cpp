@@ -272,8 +272,14 @@ private:
                 continue;
             auto now = Clock::now();
             for (Worker* w : workers_) {
-                if (!w->running.load(std::memory_order_acquire) || w->blocked())
+                if (!w->running.load(std::memory_order_acquire))
                     continue;
+                if (w->blocked()) {
+                    // Work it handed itself after the monitor's last look must not wait for it.
+                    if (w->presumedBlocked)
+                        w->giveBack(ready_);
+                    continue;
+                }
                 auto seq = w->seq.load(std::memory_order_relaxed);
                 auto cpu = cpuNanos(w->cpuClock);
                 if (seq != w->sampledSeq) {

@@ -134,3 +134,28 @@ TEST(WorkerPoolGrowth, DeclaredBlockingIsReplacedAtOnce) {
     ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(30s));
     EXPECT_EQ(done.load(), 32);
 }
+
+TEST(WorkerPoolGrowth, WorkHandedToABlockedWorkerIsTakenBack) {
+    // The operation that releases `next` keeps the worker afterwards; `next` was handed to that same
+    // worker to run afterwards, so it must be taken back and run elsewhere.
+    OperationQueue queue;
+    auto release = std::make_shared<BlockOperation>([] {});
+    std::mutex mutex;
+    std::condition_variable ran;
+    bool nextRan = false;
+    auto next = std::make_shared<BlockOperation>([&] {
+        std::lock_guard lock(mutex);
+        nextRan = true;
+        ran.notify_all();
+    });
+    next->addDependency(release);
+    queue.addOperation(next);
+    std::atomic<bool> sawIt{false};
+    queue.addOperation([&] {
+        release->start();
+        std::unique_lock lock(mutex);
+        sawIt = ran.wait_for(lock, 10s, [&] { return nextRan; });
+    });
+    ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(20s));
+    EXPECT_TRUE(sawIt);
+}
