@@ -11,6 +11,8 @@
 
 namespace joblark {
 
+class APITaskDelegate; // the API layer supplies the delegate forms below
+
 /// The one shared queue every task runs on, and the ways to submit work to it. Until a
 /// TaskController has been constructed, submissions are silently dropped.
 class TaskController {
@@ -40,6 +42,16 @@ public:
     static void performInSeries(const std::vector<std::shared_ptr<T>>& operations, bool waitUntilFinished) {
         performInSeries(Operations(operations.begin(), operations.end()), waitUntilFinished);
     }
+
+    /// Sets `delegate` on every API task among the operations (replacing any it had), then submits.
+    static void performInParallel(const Operations& operations,
+                                  const std::shared_ptr<APITaskDelegate>& delegate, bool waitUntilFinished);
+    /// Sets `delegate` on the API tasks that have none yet (keeping existing ones), then chains and
+    /// submits.
+    static void performInSeries(const Operations& tasks, const std::shared_ptr<APITaskDelegate>& delegate,
+                                bool waitUntilFinished);
+    static void perform(const std::shared_ptr<Operation>& task,
+                        const std::shared_ptr<APITaskDelegate>& delegate, bool waitUntilFinished);
 
     /// The user-initiated quality of service.
     static constexpr int kQualityOfServiceUserInitiated = 25;

@@ -83,6 +83,9 @@ public:
         std::uint64_t referenceCount = 0;
         /// One node, plus one per 64 bytes of string or data content.
         std::uint64_t cost = 1;
+        bool dictionary = false;
+        /// UTF-16 text holding U+0000: libplist aborts (an assertion) when such text is a dictionary key.
+        bool textWithNUL = false;
     };
 
     /// The references an array, set or dictionary holds and the weight of strings and data; nothing
@@ -118,13 +121,16 @@ public:
             const std::uint64_t unit = type == 0x6 ? 2 : 1;
             if (count * unit > tableOffset_ - position)
                 return std::nullopt;
+            bool textWithNUL = false;
+            for (std::uint64_t i = 0; type == 0x6 && i < count && !textWithNUL; ++i)
+                textWithNUL = bytes_[position + 2 * i] == 0 && bytes_[position + 2 * i + 1] == 0;
             // UTF-16 text grows to up to three UTF-8 bytes per unit.
-            return ObjectInfo{0, 0, 1 + count * (type == 0x6 ? 3 : 1) / 64};
+            return ObjectInfo{0, 0, 1 + count * (type == 0x6 ? 3 : 1) / 64, false, textWithNUL};
         }
         const std::uint64_t referenceCount = type == 0xD ? count * 2 : count;
         if (referenceCount > (tableOffset_ - position) / referenceSize_)
             return std::nullopt;
-        return ObjectInfo{position, referenceCount, 1};
+        return ObjectInfo{position, referenceCount, 1, type == 0xD, false};
     }
 
     std::uint64_t reference(const ObjectInfo& info, std::uint64_t index) const {
@@ -153,6 +159,7 @@ std::optional<Unexpected> checkBinary(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> state(count, unvisited);
     std::vector<std::uint16_t> height(count, 0);
     std::vector<std::uint32_t> treeSize(count, 0);
+    std::vector<bool> textWithNUL(count, false);
     constexpr std::uint64_t sizeCap = maximumNodeCount + 1;
 
     struct Frame {
@@ -172,6 +179,7 @@ std::optional<Unexpected> checkBinary(std::span<const std::uint8_t> bytes) {
         if (info->cost > maximumNodeCount)
             return tooComplex("too large");
         state[object] = inProgress;
+        textWithNUL[object] = info->textWithNUL;
         stack.push_back(Frame{object, *info, 0, 0, info->cost});
         return std::nullopt;
     };
@@ -184,9 +192,13 @@ std::optional<Unexpected> checkBinary(std::span<const std::uint8_t> bytes) {
             const std::uint64_t child = layout.reference(frame.info, frame.next++);
             if (child >= count)
                 return malformed("reference out of range");
+            // A dictionary lists its keys first.
+            const bool key = frame.info.dictionary && frame.next <= frame.info.referenceCount / 2;
             if (state[child] == inProgress)
                 return malformed("reference cycle");
             if (state[child] == done) {
+                if (key && textWithNUL[child])
+                    return malformed("a dictionary key holding U+0000");
                 if (stack.size() + height[child] > maximumDepth)
                     return tooComplex("nested too deeply");
                 frame.childHeight = std::max<std::size_t>(frame.childHeight, height[child]);
@@ -197,6 +209,8 @@ std::optional<Unexpected> checkBinary(std::span<const std::uint8_t> bytes) {
             }
             if (auto problem = enter(child))
                 return problem;
+            if (key && textWithNUL[child])
+                return malformed("a dictionary key holding U+0000");
             continue;
         }
         const Frame finished = frame;

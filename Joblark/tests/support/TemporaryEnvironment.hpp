@@ -3,30 +3,23 @@
 // A private temporary directory and environment variables that are put back afterwards, so that
 // file tests never touch the real home directory.
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <random>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace joblark::testing {
 
 class TemporaryDirectory {
 public:
     TemporaryDirectory() {
-        std::random_device entropy;
-        for (;;) {
-            auto candidate = std::filesystem::temp_directory_path() /
-                             ("joblark-test-" + std::to_string(::getpid()) + "-" + std::to_string(entropy()));
-            std::error_code error;
-            if (std::filesystem::create_directory(candidate, error)) {
-                path_ = candidate;
-                break;
-            }
-        }
+        auto pattern = (std::filesystem::temp_directory_path() / "joblark-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+        path_ = pattern;
     }
     ~TemporaryDirectory() {
         std::error_code ignored;
@@ -44,16 +37,12 @@ private:
 class ScopedEnvironment {
 public:
     ScopedEnvironment() = default;
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : saved_) {
-            if (value)
-                ::setenv(name.c_str(), value->c_str(), 1);
-            else
-                ::unsetenv(name.c_str());
-        }
-    }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
     ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : saved_)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+    }
 
     void set(const std::string& name, const std::string& value) {
         save(name);
@@ -65,9 +54,8 @@ public:
     }
 
 private:
+    /// The value from before the first change (emplace keeps an existing entry).
     void save(const std::string& name) {
-        if (saved_.contains(name))
-            return;
         const char* value = std::getenv(name.c_str());
         saved_.emplace(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
