@@ -82,28 +82,23 @@ std::optional<Dictionary> jsonLoads(const Data& data) {
 APITask::APITask() = default;
 
 std::optional<Dictionary> APITask::results() const {
-    std::lock_guard lock(fieldsMutex_);
-    return results_;
+    return readField(results_);
 }
 void APITask::setResults(std::optional<Dictionary> results) {
-    std::lock_guard lock(fieldsMutex_);
-    results_ = std::move(results);
+    writeField(results_, std::move(results));
 }
 std::shared_ptr<APITaskDelegate> APITask::delegate() const {
     std::lock_guard lock(fieldsMutex_);
     return delegate_.lock();
 }
 void APITask::setDelegate(const std::shared_ptr<APITaskDelegate>& delegate) {
-    std::lock_guard lock(fieldsMutex_);
-    delegate_ = delegate;
+    writeField(delegate_, delegate);
 }
 bool APITask::requiresAuthentication() const {
-    std::lock_guard lock(fieldsMutex_);
-    return requiresAuthentication_;
+    return readField(requiresAuthentication_);
 }
 void APITask::setRequiresAuthentication(bool value) {
-    std::lock_guard lock(fieldsMutex_);
-    requiresAuthentication_ = value;
+    writeField(requiresAuthentication_, value);
 }
 
 void APITask::process(const std::optional<Dictionary>&) {}

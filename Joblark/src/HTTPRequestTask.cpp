@@ -27,20 +27,16 @@ HTTPRequestTask::~HTTPRequestTask() {
 }
 
 std::optional<URLRequest> HTTPRequestTask::request() const {
-    std::lock_guard lock(fieldsMutex_);
-    return request_;
+    return readField(request_);
 }
 void HTTPRequestTask::setRequest(std::optional<URLRequest> request) {
-    std::lock_guard lock(fieldsMutex_);
-    request_ = std::move(request);
+    writeField(request_, std::move(request));
 }
 std::optional<HTTPURLResponse> HTTPRequestTask::response() const {
-    std::lock_guard lock(fieldsMutex_);
-    return response_;
+    return readField(response_);
 }
 void HTTPRequestTask::setResponse(std::optional<HTTPURLResponse> response) {
-    std::lock_guard lock(fieldsMutex_);
-    response_ = std::move(response);
+    writeField(response_, std::move(response));
 }
 
 URL HTTPRequestTask::url() const {

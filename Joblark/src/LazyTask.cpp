@@ -9,23 +9,19 @@ LazyTask::LazyTask(bool alwaysPerform, TaskGenerator taskGenerator)
     : alwaysPerform_(alwaysPerform), taskGenerator_(std::move(taskGenerator)) {}
 
 LazyTask::TaskGenerator LazyTask::taskGenerator() const {
-    std::lock_guard lock(fieldsMutex_);
-    return taskGenerator_;
+    return readField(taskGenerator_);
 }
 
 void LazyTask::setTaskGenerator(TaskGenerator generator) {
-    std::lock_guard lock(fieldsMutex_);
-    taskGenerator_ = std::move(generator);
+    writeField(taskGenerator_, std::move(generator));
 }
 
 TaskPtr LazyTask::task() const {
-    std::lock_guard lock(fieldsMutex_);
-    return task_;
+    return readField(task_);
 }
 
 void LazyTask::setTask(TaskPtr task) {
-    std::lock_guard lock(fieldsMutex_);
-    task_ = std::move(task);
+    writeField(task_, std::move(task));
 }
 
 void LazyTask::run() {
@@ -57,8 +53,7 @@ LazyUITask::LazyUITask(bool alwaysPerform, TaskGenerator taskGenerator)
     : AsyncUITask(alwaysPerform, nullptr), taskGenerator_(std::move(taskGenerator)) {}
 
 TaskPtr LazyUITask::task() const {
-    std::lock_guard lock(fieldsMutex_);
-    return task_;
+    return readField(task_);
 }
 
 void LazyUITask::doWork(CompletionHandler completionHandler) {

@@ -42,36 +42,28 @@ PendingNotificationTask::~PendingNotificationTask() {
 }
 
 std::optional<Notification> PendingNotificationTask::receivedNotification() const {
-    std::lock_guard lock(fieldsMutex_);
-    return receivedNotification_;
+    return readField(receivedNotification_);
 }
 void PendingNotificationTask::setReceivedNotification(std::optional<Notification> notification) {
-    std::lock_guard lock(fieldsMutex_);
-    receivedNotification_ = std::move(notification);
+    writeField(receivedNotification_, std::move(notification));
 }
 std::shared_ptr<Timer> PendingNotificationTask::timer() const {
-    std::lock_guard lock(fieldsMutex_);
-    return timer_;
+    return readField(timer_);
 }
 void PendingNotificationTask::setTimer(std::shared_ptr<Timer> timer) {
-    std::lock_guard lock(fieldsMutex_);
-    timer_ = std::move(timer);
+    writeField(timer_, std::move(timer));
 }
 double PendingNotificationTask::timeout() const {
-    std::lock_guard lock(fieldsMutex_);
-    return timeout_;
+    return readField(timeout_);
 }
 void PendingNotificationTask::setTimeout(double seconds) {
-    std::lock_guard lock(fieldsMutex_);
-    timeout_ = seconds;
+    writeField(timeout_, seconds);
 }
 std::function<void()> PendingNotificationTask::work() const {
-    std::lock_guard lock(fieldsMutex_);
-    return work_;
+    return readField(work_);
 }
 void PendingNotificationTask::setWork(std::function<void()> work) {
-    std::lock_guard lock(fieldsMutex_);
-    work_ = std::move(work);
+    writeField(work_, std::move(work));
 }
 
 void PendingNotificationTask::main() {

@@ -40,20 +40,16 @@ SafeRetryTask::SafeRetryTask(bool alwaysPerform, std::optional<std::int64_t> max
     : BlockTask(alwaysPerform, std::move(block)), maxRetries_(maxRetries), retryDelay_(retryDelay) {}
 
 std::optional<std::int64_t> SafeRetryTask::maxRetries() const {
-    std::lock_guard lock(fieldsMutex_);
-    return maxRetries_;
+    return readField(maxRetries_);
 }
 void SafeRetryTask::setMaxRetries(std::optional<std::int64_t> value) {
-    std::lock_guard lock(fieldsMutex_);
-    maxRetries_ = value;
+    writeField(maxRetries_, value);
 }
 double SafeRetryTask::retryDelay() const {
-    std::lock_guard lock(fieldsMutex_);
-    return retryDelay_;
+    return readField(retryDelay_);
 }
 void SafeRetryTask::setRetryDelay(double seconds) {
-    std::lock_guard lock(fieldsMutex_);
-    retryDelay_ = seconds;
+    writeField(retryDelay_, seconds);
 }
 
 void SafeRetryTask::run() {
@@ -77,28 +73,22 @@ LazySafeRetryTask::LazySafeRetryTask(bool alwaysPerform, std::optional<std::int6
     : LazyTask(alwaysPerform, std::move(taskGenerator)), maxRetries_(maxRetries), retryDelay_(retryDelay) {}
 
 std::optional<std::int64_t> LazySafeRetryTask::maxRetries() const {
-    std::lock_guard lock(fieldsMutex_);
-    return maxRetries_;
+    return readField(maxRetries_);
 }
 void LazySafeRetryTask::setMaxRetries(std::optional<std::int64_t> value) {
-    std::lock_guard lock(fieldsMutex_);
-    maxRetries_ = value;
+    writeField(maxRetries_, value);
 }
 double LazySafeRetryTask::retryDelay() const {
-    std::lock_guard lock(fieldsMutex_);
-    return retryDelay_;
+    return readField(retryDelay_);
 }
 void LazySafeRetryTask::setRetryDelay(double seconds) {
-    std::lock_guard lock(fieldsMutex_);
-    retryDelay_ = seconds;
+    writeField(retryDelay_, seconds);
 }
 MillisecondRange LazySafeRetryTask::retryJitterMilliseconds() const {
-    std::lock_guard lock(fieldsMutex_);
-    return retryJitterMilliseconds_;
+    return readField(retryJitterMilliseconds_);
 }
 void LazySafeRetryTask::setRetryJitterMilliseconds(MillisecondRange range) {
-    std::lock_guard lock(fieldsMutex_);
-    retryJitterMilliseconds_ = range;
+    writeField(retryJitterMilliseconds_, range);
 }
 
 void LazySafeRetryTask::run() {

@@ -20,13 +20,11 @@ BlockTask::BlockTask(bool alwaysPerform, Block block)
     : alwaysPerform_(alwaysPerform), block_(std::move(block)) {}
 
 BlockTask::Block BlockTask::block() const {
-    std::lock_guard lock(fieldsMutex_);
-    return block_;
+    return readField(block_);
 }
 
 void BlockTask::setBlock(Block block) {
-    std::lock_guard lock(fieldsMutex_);
-    block_ = std::move(block);
+    writeField(block_, std::move(block));
 }
 
 bool BlockTask::invokeBlock() {

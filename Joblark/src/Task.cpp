@@ -74,33 +74,27 @@ std::string_view Task::observableKey(State state) {
 Task::Task() = default;
 
 std::optional<std::string> Task::tag() const {
-    std::lock_guard lock(fieldsMutex_);
-    return tag_;
+    return readField(tag_);
 }
 
 void Task::setTag(std::optional<std::string> tag) {
-    std::lock_guard lock(fieldsMutex_);
-    tag_ = std::move(tag);
+    writeField(tag_, std::move(tag));
 }
 
 std::vector<ErrorPtr> Task::errors() const {
-    std::lock_guard lock(fieldsMutex_);
-    return errors_;
+    return readField(errors_);
 }
 
 void Task::setErrors(std::vector<ErrorPtr> errors) {
-    std::lock_guard lock(fieldsMutex_);
-    errors_ = std::move(errors);
+    writeField(errors_, std::move(errors));
 }
 
 TaskResult Task::result() const {
-    std::lock_guard lock(fieldsMutex_);
-    return result_;
+    return readField(result_);
 }
 
 void Task::setResult(TaskResult result) {
-    std::lock_guard lock(fieldsMutex_);
-    result_ = std::move(result);
+    writeField(result_, std::move(result));
 }
 
 std::vector<TaskResult> Task::previousTaskResults() const {

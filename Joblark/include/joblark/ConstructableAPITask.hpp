@@ -70,31 +70,15 @@ public:
 
     std::string className() const override { return "Joblark.ConstructableAPITask"; }
 
-    virtual std::shared_ptr<T> model() const {
-        std::lock_guard lock(fieldsMutex_);
-        return model_;
-    }
-    virtual void setModel(std::shared_ptr<T> model) {
-        std::lock_guard lock(fieldsMutex_);
-        model_ = std::move(model);
-    }
-    virtual std::optional<std::vector<std::shared_ptr<T>>> models() const {
-        std::lock_guard lock(fieldsMutex_);
-        return models_;
-    }
+    virtual std::shared_ptr<T> model() const { return this->readField(model_); }
+    virtual void setModel(std::shared_ptr<T> model) { this->writeField(model_, std::move(model)); }
+    virtual std::optional<std::vector<std::shared_ptr<T>>> models() const { return this->readField(models_); }
     virtual void setModels(std::optional<std::vector<std::shared_ptr<T>>> models) {
-        std::lock_guard lock(fieldsMutex_);
-        models_ = std::move(models);
+        this->writeField(models_, std::move(models));
     }
     virtual bool many() const { return true; }
-    virtual std::optional<std::string> modelKey() const {
-        std::lock_guard lock(fieldsMutex_);
-        return modelKey_;
-    }
-    virtual void setModelKey(std::optional<std::string> key) {
-        std::lock_guard lock(fieldsMutex_);
-        modelKey_ = std::move(key);
-    }
+    virtual std::optional<std::string> modelKey() const { return this->readField(modelKey_); }
+    virtual void setModelKey(std::optional<std::string> key) { this->writeField(modelKey_, std::move(key)); }
     virtual std::string modelsKey() const { return "results"; }
     virtual SerializationMode mode() const {
         return many() ? SerializationMode::many : SerializationMode::one;

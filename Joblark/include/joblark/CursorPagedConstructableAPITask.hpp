@@ -49,24 +49,24 @@ public:
 
     std::string className() const override { return "Joblark.CursorPagedConstructableAPITask"; }
 
-    virtual std::optional<URL> nextUrl() const { return locked(nextUrl_); }
-    virtual void setNextUrl(std::optional<URL> url) { assign(nextUrl_, std::move(url)); }
-    virtual std::optional<URL> previousUrl() const { return locked(previousUrl_); }
-    virtual void setPreviousUrl(std::optional<URL> url) { assign(previousUrl_, std::move(url)); }
+    virtual std::optional<URL> nextUrl() const { return this->readField(nextUrl_); }
+    virtual void setNextUrl(std::optional<URL> url) { this->writeField(nextUrl_, std::move(url)); }
+    virtual std::optional<URL> previousUrl() const { return this->readField(previousUrl_); }
+    virtual void setPreviousUrl(std::optional<URL> url) { this->writeField(previousUrl_, std::move(url)); }
     /// The collection's total, from the last response.
-    virtual std::optional<std::int64_t> count() const { return locked(count_); }
-    virtual void setCount(std::optional<std::int64_t> count) { assign(count_, count); }
+    virtual std::optional<std::int64_t> count() const { return this->readField(count_); }
+    virtual void setCount(std::optional<std::int64_t> count) { this->writeField(count_, count); }
     virtual bool nextMeansPrevious() const { return false; }
     virtual std::string nextKey() const { return nextMeansPrevious() ? "previous" : "next"; }
     virtual std::string previousKey() const { return nextMeansPrevious() ? "next" : "previous"; }
-    virtual URL currentUrl() const { return locked(currentUrl_); }
-    virtual void setCurrentUrl(URL url) { assign(currentUrl_, std::move(url)); }
-    virtual std::optional<std::string> since() const { return locked(since_); }
-    virtual void setSince(std::optional<std::string> since) { assign(since_, std::move(since)); }
-    virtual std::optional<URL> baseUrl() const { return locked(baseUrl_); }
-    virtual void setBaseUrl(std::optional<URL> url) { assign(baseUrl_, std::move(url)); }
-    virtual std::optional<bool> reverse() const { return locked(reverse_); }
-    virtual void setReverse(std::optional<bool> reverse) { assign(reverse_, reverse); }
+    virtual URL currentUrl() const { return this->readField(currentUrl_); }
+    virtual void setCurrentUrl(URL url) { this->writeField(currentUrl_, std::move(url)); }
+    virtual std::optional<std::string> since() const { return this->readField(since_); }
+    virtual void setSince(std::optional<std::string> since) { this->writeField(since_, std::move(since)); }
+    virtual std::optional<URL> baseUrl() const { return this->readField(baseUrl_); }
+    virtual void setBaseUrl(std::optional<URL> url) { this->writeField(baseUrl_, std::move(url)); }
+    virtual std::optional<bool> reverse() const { return this->readField(reverse_); }
+    virtual void setReverse(std::optional<bool> reverse) { this->writeField(reverse_, reverse); }
 
     URL url() const override { return currentUrl(); }
 
@@ -116,16 +116,6 @@ private:
         if (it == results.end() || !it->second.asString())
             return std::nullopt;
         return URL::parse(*it->second.asString());
-    }
-    template <class V>
-    V locked(const V& field) const {
-        std::lock_guard lock(this->fieldsMutex_);
-        return field;
-    }
-    template <class V, class W>
-    void assign(V& field, W&& value) {
-        std::lock_guard lock(this->fieldsMutex_);
-        field = std::forward<W>(value);
     }
 
     std::optional<URL> nextUrl_;

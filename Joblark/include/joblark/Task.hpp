@@ -103,6 +103,18 @@ protected:
     /// When the status is still unknown: succeeded without errors, failed with them, no values.
     void settleUndecidedResult();
 
+    /// Reads and writes of fields that other threads may read, under the task's field lock.
+    template <class V>
+    V readField(const V& field) const {
+        std::lock_guard lock(fieldsMutex_);
+        return field;
+    }
+    template <class V, class W>
+    void writeField(V& field, W&& value) {
+        std::lock_guard lock(fieldsMutex_);
+        field = std::forward<W>(value);
+    }
+
     mutable std::mutex fieldsMutex_;
 
 private:
