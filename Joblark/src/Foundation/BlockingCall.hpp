@@ -61,10 +61,16 @@ inline void postAndWait(const std::function<void()>& work,
     ticket.reset();
 
     BlockingRegion blocking; // on a pool worker, lets the pool replace this thread while it waits
-    std::unique_lock lock(state->mutex);
-    state->finished.wait(lock, [&] { return state->done; });
-    if (state->error)
-        std::rethrow_exception(state->error);
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(state->mutex);
+        state->finished.wait(lock, [&] { return state->done; });
+        // Take the exception out, so that its last reference goes away on this thread and not
+        // wherever the posted item happens to be destroyed.
+        error = std::move(state->error);
+    }
+    if (error)
+        std::rethrow_exception(error);
 }
 
 } // namespace joblark::detail

@@ -34,41 +34,34 @@ bool onThreadsWhilePumping(int threads, const std::function<void()>& body) {
     return done;
 }
 
-struct RestoreDefaultExecutor {
-    ~RestoreDefaultExecutor() { MainThread::setExecutor({}); }
-};
-
-TEST(MainThread, RunSyncOnMainRunsInline) {
-    EXPECT_TRUE(MainThread::isCurrent());
+TEST(MainThread, RunSyncOnMainRunsInlineRunAsyncLaterInOrder) {
     bool elsewhere = true;
     std::thread([&] { elsewhere = MainThread::isCurrent(); }).join();
     EXPECT_FALSE(elsewhere);
-
-    bool ran = false;
-    MainThread::runSync([&] { ran = true; });
-    EXPECT_TRUE(ran); // nothing pumped the loop
+    std::vector<int> order;
+    MainThread::runAsync([&] { order.push_back(2); });
+    MainThread::runSync([&] { order.push_back(1); }); // nothing pumps the loop: must not wait for it
+    EXPECT_EQ(order, (std::vector<int>{1}));
+    MainThread::runAsync([&] { order.push_back(3); });
+    ASSERT_TRUE(RunLoop::main()->runUntil([&] { return order.size() == 3; }, kDeadline));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
 
 TEST(MainThread, RunSyncFromOtherThreadsRunsOnThePumpedLoopAndRethrows) {
     constexpr int kThreads = 4, kCalls = 50;
     int onMain = 0; // deliberately unsynchronised: only the main thread may touch it
     std::atomic<int> doneOnReturn{0};
+    std::string runtimeMessage, errorMessage;
     ASSERT_TRUE(onThreadsWhilePumping(kThreads, [&] {
         for (int i = 0; i < kCalls; ++i) {
             bool ran = false;
             MainThread::runSync([&] {
-                if (MainThread::isCurrent())
-                    ++onMain;
+                onMain += MainThread::isCurrent() ? 1 : 0;
                 ran = true;
             });
-            if (ran)
-                ++doneOnReturn;
+            doneOnReturn += ran ? 1 : 0;
         }
     }));
-    EXPECT_EQ(onMain, kThreads * kCalls);
-    EXPECT_EQ(doneOnReturn, kThreads * kCalls);
-
-    std::string runtimeMessage, errorMessage;
     ASSERT_TRUE(onThreadsWhilePumping(1, [&] {
         try {
             MainThread::runSync([] { throw std::runtime_error("main said no"); });
@@ -81,21 +74,16 @@ TEST(MainThread, RunSyncFromOtherThreadsRunsOnThePumpedLoopAndRethrows) {
             errorMessage = e.localizedDescription();
         }
     }));
+    EXPECT_EQ(onMain, kThreads * kCalls);
+    EXPECT_EQ(doneOnReturn, kThreads * kCalls);
     EXPECT_EQ(runtimeMessage, "main said no");
     EXPECT_EQ(errorMessage, "typed failure");
 }
 
-TEST(MainThread, RunAsyncRunsLaterInOrder) {
-    std::vector<int> order;
-    MainThread::runAsync([&] { order.push_back(1); });
-    MainThread::runAsync([&] { order.push_back(2); });
-    EXPECT_TRUE(order.empty());
-    ASSERT_TRUE(RunLoop::main()->runUntil([&] { return order.size() == 2; }, kDeadline));
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-}
-
-TEST(MainThread, InstalledExecutorCarriesTheWork) {
-    RestoreDefaultExecutor restore;
+TEST(MainThread, InstalledExecutorCarriesTheWorkAndDroppedWorkFailsTheCaller) {
+    struct Restore {
+        ~Restore() { MainThread::setExecutor({}); }
+    } restore;
     std::atomic<int> handedOver{0};
     MainThread::setExecutor([&](MainThread::Work work) {
         ++handedOver;
@@ -104,18 +92,10 @@ TEST(MainThread, InstalledExecutorCarriesTheWork) {
     ASSERT_TRUE(onThreadsWhilePumping(1, [] { MainThread::runSync([] {}); }));
     EXPECT_EQ(handedOver, 1);
 
-    // One that drops work (a toolkit loop that already quit) must fail the caller, not hang it.
-    MainThread::setExecutor([](MainThread::Work) {});
-    auto caller = std::async(std::launch::async, [] {
-        try {
-            MainThread::runSync([] {});
-        } catch (const std::runtime_error&) {
-            return true;
-        }
-        return false;
-    });
+    MainThread::setExecutor([](MainThread::Work) {}); // a toolkit loop that already quit
+    auto caller = std::async(std::launch::async, [] { MainThread::runSync([] {}); });
     ASSERT_EQ(caller.wait_for(kDeadline), std::future_status::ready);
-    EXPECT_TRUE(caller.get());
+    EXPECT_THROW(caller.get(), std::runtime_error);
 }
 
 TEST(MainThread, AdoptCurrentThreadMovesTheMainThread) {
@@ -138,7 +118,6 @@ TEST(MainThread, AdoptCurrentThreadMovesTheMainThread) {
     bool ranInTime = result.wait_for(kDeadline) == std::future_status::ready;
     other.join();
     MainThread::adoptCurrentThread(); // back to this thread before anything can fail
-
     ASSERT_TRUE(adoptedInTime && ranInTime);
     EXPECT_TRUE(mainThere);
     EXPECT_FALSE(mainHere);

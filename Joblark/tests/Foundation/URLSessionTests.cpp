@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
-#include <thread>
+#include <tuple>
 
 namespace joblark {
 namespace {
@@ -34,25 +33,19 @@ struct Outcome {
 class Completions {
 public:
     URLSessionDataTask::Completion handler() {
-        return [self = this->self_](std::optional<Data> data, std::optional<HTTPURLResponse> response,
-                                    ErrorPtr error) {
-            std::lock_guard lock(self->mutex);
-            self->outcomes.push_back({std::move(data), std::move(response), std::move(error)});
-            self->threads.insert(std::this_thread::get_id());
-            self->changed.notify_all();
+        return [s = s_](std::optional<Data> data, std::optional<HTTPURLResponse> response, ErrorPtr error) {
+            std::lock_guard lock(s->mutex);
+            s->outcomes.push_back({std::move(data), std::move(response), std::move(error)});
+            s->changed.notify_all();
         };
     }
-    bool waitFor(std::size_t count, std::chrono::milliseconds timeout = 10s) {
-        std::unique_lock lock(self_->mutex);
-        return self_->changed.wait_for(lock, timeout, [&] { return self_->outcomes.size() >= count; });
+    bool waitFor(std::size_t count) {
+        std::unique_lock lock(s_->mutex);
+        return s_->changed.wait_for(lock, 10s, [&] { return s_->outcomes.size() >= count; });
     }
     std::vector<Outcome> outcomes() const {
-        std::lock_guard lock(self_->mutex);
-        return self_->outcomes;
-    }
-    std::set<std::thread::id> threads() const {
-        std::lock_guard lock(self_->mutex);
-        return self_->threads;
+        std::lock_guard lock(s_->mutex);
+        return s_->outcomes;
     }
 
 private:
@@ -60,9 +53,8 @@ private:
         std::mutex mutex;
         std::condition_variable changed;
         std::vector<Outcome> outcomes;
-        std::set<std::thread::id> threads;
     };
-    std::shared_ptr<State> self_ = std::make_shared<State>();
+    std::shared_ptr<State> s_ = std::make_shared<State>();
 };
 
 Outcome fetch(URLSession& session, URLRequest request) {
@@ -71,10 +63,6 @@ Outcome fetch(URLSession& session, URLRequest request) {
     EXPECT_TRUE(completions.waitFor(1));
     auto outcomes = completions.outcomes();
     return outcomes.empty() ? Outcome{} : outcomes.front();
-}
-
-Data bytes(std::string_view text) {
-    return Data(text.begin(), text.end());
 }
 
 void reply(LocalHTTPServer& server, std::string path, std::string body) {
@@ -90,16 +78,19 @@ void redirect(LocalHTTPServer& server, std::string path, std::string location, i
     });
 }
 
+void stall(LocalHTTPServer& server) {
+    server.on("GET", "/stall", [&server](const httplib::Request&, httplib::Response& response) {
+        server.holdUntilReleased(20s);
+        response.set_content("late", "text/plain");
+    });
+}
+
 class URLSessionTest : public ::testing::Test {
 protected:
     LocalHTTPServer server;
-    std::optional<URLSession> session{
-        std::in_place}; // destroyed first: it ends its transfers before the server goes
-
+    std::optional<URLSession> session{std::in_place}; // destroyed first: it ends its transfers
     void SetUp() override { ASSERT_TRUE(server.isRunning()); }
 };
-
-// MARK: - What goes on the wire
 
 TEST_F(URLSessionTest, EveryVerbSendsItsBodyExactly) {
     server.on("*", "/echo", [](const httplib::Request& request, httplib::Response& response) {
@@ -114,15 +105,13 @@ TEST_F(URLSessionTest, EveryVerbSendsItsBodyExactly) {
                 request.httpBody = binary;
             auto outcome = fetch(*session, request);
             ASSERT_FALSE(outcome.error) << outcome.error->localizedDescription();
-            EXPECT_EQ(outcome.response->statusCode, 200);
             auto received = server.requests().back();
             EXPECT_EQ(received.method, method);
             EXPECT_EQ(received.body, withBody ? std::string(binary.begin(), binary.end()) : "");
             EXPECT_EQ(outcome.text(), method + ":" + std::to_string(withBody ? binary.size() : 0));
         }
     }
-    auto outcome = fetch(*session, URLRequest{server.url("/echo")});
-    EXPECT_EQ(outcome.text(), "GET:0");
+    EXPECT_EQ(fetch(*session, URLRequest{server.url("/echo")}).text(), "GET:0");
     EXPECT_EQ(server.requests().back().header("Content-Length"), std::nullopt);
 }
 
@@ -137,7 +126,6 @@ TEST_F(URLSessionTest, HeadersAreSentAsGivenWithoutExpectContinue) {
     request.setValue("fresh", "X-SINGLE");
     request.setValue("Bearer t", "Authorization");
     request.setValue(std::nullopt, "Authorization");
-    EXPECT_EQ(request.value("X-MULTI"), "one, two");
 
     auto outcome = fetch(*session, request);
     ASSERT_FALSE(outcome.error);
@@ -152,58 +140,53 @@ TEST_F(URLSessionTest, HeadersAreSentAsGivenWithoutExpectContinue) {
     EXPECT_EQ(outcome.response->value("content-type"), "text/plain");
 }
 
-TEST_F(URLSessionTest, CompressedBodiesAreDecodedWhetherOrNotTheCallerAskedForThem) {
-    // httplib compresses text bodies in an encoding the request accepts.
-    const std::string original(50'000, 'k');
+TEST_F(URLSessionTest, CompressedBodiesAreDecodedAndConnectionsReused) {
+    const std::string original(50'000, 'k'); // httplib compresses text in an encoding the request accepts
     reply(server, "/z", original);
-
-    auto automatic = fetch(*session, URLRequest{server.url("/z")});
-    EXPECT_EQ(automatic.text(), original);
-    EXPECT_TRUE(automatic.response->value("Content-Encoding"));
-    EXPECT_NE(server.requests().back().header("Accept-Encoding").value_or("").find("gzip"),
-              std::string::npos);
-
-    URLRequest request{server.url("/z")};
-    request.setValue("gzip", "Accept-Encoding");
-    auto gzip = fetch(*session, request);
-    EXPECT_EQ(gzip.response->value("Content-Encoding"), "gzip");
-    EXPECT_EQ(gzip.text(), original);
-    EXPECT_EQ(server.requests().back().headerValues("Accept-Encoding"), (std::vector<std::string>{"gzip"}));
-}
-
-TEST_F(URLSessionTest, ConnectionsAreReusedAcrossRequests) {
     server.on("GET", "/port", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(std::to_string(request.remote_port), "text/plain");
     });
+    for (bool askGzip : {false, true}) {
+        SCOPED_TRACE(askGzip ? "asked for gzip" : "default Accept-Encoding");
+        URLRequest request{server.url("/z")};
+        if (askGzip)
+            request.setValue("gzip", "Accept-Encoding");
+        auto outcome = fetch(*session, request);
+        EXPECT_EQ(outcome.text(), original);
+        auto accepted = server.requests().back().headerValues("Accept-Encoding");
+        ASSERT_EQ(accepted.size(), 1u);
+        EXPECT_NE(accepted.front().find("gzip"), std::string::npos);
+        EXPECT_TRUE(outcome.response->value("Content-Encoding"));
+        if (askGzip) {
+            EXPECT_EQ(outcome.response->value("Content-Encoding"), "gzip");
+            EXPECT_EQ(accepted.front(), "gzip");
+        }
+    }
     std::set<std::string> ports;
     for (int i = 0; i < 4; ++i)
         ports.insert(fetch(*session, URLRequest{server.url("/port")}).text());
     EXPECT_EQ(ports.size(), 1u);
 }
 
-// MARK: - Failures
-
 TEST_F(URLSessionTest, StalledServerTimesOutOnceUnderTheSmallerLimit) {
-    server.on("GET", "/stall", [&](const httplib::Request&, httplib::Response& response) {
-        server.holdUntilReleased(20s);
-        response.set_content("late", "text/plain");
-    });
+    stall(server);
     session->setTimeoutIntervalForRequest(0.3);
-    Completions bySession;
+    Completions bySession, byRequest;
     session->dataTask(URLRequest{server.url("/stall")}, bySession.handler())->resume();
-
     URLSession patient;
     URLRequest quick{server.url("/stall")};
     quick.timeoutInterval = 0.3;
-    Completions byRequest;
     patient.dataTask(quick, byRequest.handler())->resume();
 
     ASSERT_TRUE(bySession.waitFor(1));
     ASSERT_TRUE(byRequest.waitFor(1));
     server.release();
-    EXPECT_EQ(bySession.outcomes().front().code(), Code::timedOut);
+    session.reset(); // joins the session thread: a second completion would have arrived
     EXPECT_EQ(bySession.outcomes().front().error->localizedDescription(), "The request timed out.");
-    EXPECT_EQ(byRequest.outcomes().front().code(), Code::timedOut);
+    for (auto* c : {&bySession, &byRequest}) {
+        ASSERT_EQ(c->outcomes().size(), 1u);
+        EXPECT_EQ(c->outcomes().front().code(), Code::timedOut);
+    }
 }
 
 TEST_F(URLSessionTest, TransportFailuresHaveTheirCodes) {
@@ -216,10 +199,6 @@ TEST_F(URLSessionTest, TransportFailuresHaveTheirCodes) {
         fetch(*session, URLRequest{*URL::parse("http://127.0.0.1:" + std::to_string(closedPort) + "/")});
     EXPECT_EQ(refused.code(), Code::cannotConnectToHost);
     EXPECT_EQ(refused.error->localizedDescription(), "Could not connect to the server.");
-
-    auto file = fetch(*session, URLRequest{*URL::parse("file:///etc/hostname")});
-    EXPECT_EQ(file.code(), Code::unsupportedURL);
-    EXPECT_FALSE(file.data);
 }
 
 TEST_F(URLSessionTest, OversizeBodiesStopAtTheLimit) {
@@ -244,54 +223,35 @@ TEST_F(URLSessionTest, OversizeBodiesStopAtTheLimit) {
     }
     session->setMaximumResponseSize(64 * 1024 * 1024);
     EXPECT_EQ(fetch(*session, URLRequest{server.url("/announced")}).text(), big);
-    EXPECT_EQ(URLSessionError(Code::responseTooLarge, 0, "", 64 * 1024 * 1024).localizedDescription(),
-              "The response is larger than 64 MiB.");
 }
 
-// MARK: - Redirects
-
-TEST_F(URLSessionTest, SameOriginRedirectsKeepAuthorization) {
-    redirect(server, "/a", "/b", 301);
-    redirect(server, "/b", server.urlString("/c"), 307);
-    reply(server, "/c", "landed");
-    URLRequest request{server.url("/a")};
-    request.setValue("Bearer secret", "Authorization");
-    auto outcome = fetch(*session, request);
-    EXPECT_EQ(outcome.text(), "landed");
-    EXPECT_EQ(outcome.response->url, server.url("/c"));
-    EXPECT_EQ(server.requests().back().header("Authorization"), "Bearer secret");
-}
-
-TEST_F(URLSessionTest, CrossOriginRedirectDropsAuthorization) {
+TEST_F(URLSessionTest, RedirectsKeepAuthorizationOnlyWithinTheOrigin) {
     LocalHTTPServer other;
-    reply(other, "/land", "elsewhere");
-    redirect(server, "/go", other.urlString("/land"));
-    URLRequest request{server.url("/go")};
-    request.setValue("Bearer secret", "Authorization");
-    request.setValue("kept", "X-Other");
-    auto outcome = fetch(*session, request);
-    EXPECT_EQ(outcome.text(), "elsewhere");
-    EXPECT_EQ(outcome.response->url, other.url("/land"));
-    ASSERT_EQ(other.requests().size(), 1u);
-    EXPECT_FALSE(other.requests().front().header("Authorization"));
-    EXPECT_EQ(other.requests().front().header("X-Other"), "kept");
-    session.reset(); // closes the kept-alive connection before `other` stops
-}
-
-TEST_F(URLSessionTest, RedirectsChangeTheMethodOnlyWhereHTTPSaysSo) {
-    server.on("*", "/see-other", [](const httplib::Request&, httplib::Response& response) {
-        response.status = 303;
-        response.set_header("Location", "/target");
-    });
-    redirect(server, "/temporary", "/target", 307);
-    server.on("*", "/target", [](const httplib::Request& request, httplib::Response& response) {
-        response.set_content(request.method + ":" + request.body, "text/plain");
-    });
-    for (auto [path, expected] : {std::pair{"/see-other", "GET:"}, std::pair{"/temporary", "POST:payload"}}) {
+    for (auto* s : {&server, &other})
+        s->on("*", "/land", [](const httplib::Request& request, httplib::Response& response) {
+            response.set_content(request.method + ":" + request.body, "text/plain");
+        });
+    redirect(server, "/a", "/b", 307);
+    redirect(server, "/b", server.urlString("/land"), 307);
+    redirect(server, "/see-other", "/land", 303);
+    redirect(server, "/away", other.urlString("/land"), 307);
+    for (auto [path, lands, text, keeps] :
+         {std::tuple{"/a", &server, "POST:payload", true}, std::tuple{"/see-other", &server, "GET:", true},
+          std::tuple{"/away", &other, "POST:payload", false}}) {
+        SCOPED_TRACE(path);
         URLRequest request{server.url(path), "POST"};
-        request.httpBody = bytes("payload");
-        EXPECT_EQ(fetch(*session, request).text(), expected) << path;
+        request.httpBody = Data{'p', 'a', 'y', 'l', 'o', 'a', 'd'};
+        request.setValue("Bearer secret", "Authorization");
+        request.setValue("kept", "X-Other");
+        auto outcome = fetch(*session, request);
+        EXPECT_EQ(outcome.text(), text);
+        EXPECT_EQ(outcome.response->url, lands->url("/land"));
+        auto received = lands->requests().back();
+        EXPECT_EQ(received.header("Authorization"),
+                  keeps ? std::optional<std::string>("Bearer secret") : std::nullopt);
+        EXPECT_EQ(received.header("X-Other"), "kept");
     }
+    session.reset(); // closes the kept-alive connection before `other` stops
 }
 
 TEST_F(URLSessionTest, RedirectLimitsAndSchemesAreEnforced) {
@@ -303,44 +263,31 @@ TEST_F(URLSessionTest, RedirectLimitsAndSchemesAreEnforced) {
         response.set_header("Location", "/loop?n=" + std::to_string(left - 1));
     });
     redirect(server, "/ftp", "ftp://127.0.0.1/file");
-
     EXPECT_EQ(fetch(*session, URLRequest{server.url("/loop?n=10")}).text(), "done");
-    auto tooMany = fetch(*session, URLRequest{server.url("/loop?n=11")});
-    EXPECT_EQ(tooMany.code(), Code::tooManyRedirects);
-    auto ftp = fetch(*session, URLRequest{server.url("/ftp")});
-    EXPECT_EQ(ftp.code(), Code::unsupportedURL);
+    EXPECT_EQ(fetch(*session, URLRequest{server.url("/loop?n=11")}).code(), Code::tooManyRedirects);
+    EXPECT_EQ(fetch(*session, URLRequest{server.url("/ftp")}).code(), Code::unsupportedURL);
 }
 
-// MARK: - Task life cycle
-
 TEST_F(URLSessionTest, CancelDeliversOneCancelledCompletion) {
-    server.on("GET", "/stall",
-              [&](const httplib::Request&, httplib::Response&) { server.holdUntilReleased(20s); });
-    Completions running;
+    stall(server);
+    Completions running, suspended, orphaned;
     auto task = session->dataTask(URLRequest{server.url("/stall")}, running.handler());
     task->resume();
     ASSERT_TRUE(server.waitForRequests(1, 10s));
     task->cancel();
     task->cancel();
-    ASSERT_TRUE(running.waitFor(1));
-
-    Completions suspended;
     auto neverStarted = session->dataTask(URLRequest{server.url("/stall")}, suspended.handler());
     neverStarted->cancel();
     neverStarted->resume();
-    ASSERT_TRUE(suspended.waitFor(1));
-
-    // An in-flight request when the session goes also completes, as cancelled.
-    Completions orphaned;
     {
-        URLSession shortLived;
+        URLSession shortLived; // an in-flight request when its session goes completes as cancelled
         shortLived.dataTask(URLRequest{server.url("/stall")}, orphaned.handler())->resume();
         ASSERT_TRUE(server.waitForRequests(2, 10s));
     }
-    ASSERT_TRUE(orphaned.waitFor(1));
+    for (auto* c : {&running, &suspended, &orphaned})
+        ASSERT_TRUE(c->waitFor(1));
     server.release();
     task->resume();
-
     session.reset(); // joins the session thread: anything still due would have arrived
     for (auto* c : {&running, &suspended, &orphaned}) {
         ASSERT_EQ(c->outcomes().size(), 1u);
@@ -348,76 +295,28 @@ TEST_F(URLSessionTest, CancelDeliversOneCancelledCompletion) {
     }
 }
 
-TEST_F(URLSessionTest, ProgressReachesOneOnTheSessionThread) {
-    const std::string body(2 * 1024 * 1024, 'p');
-    reply(server, "/large", body);
-    Completions completions;
-    auto task = session->dataTask(URLRequest{server.url("/large")}, completions.handler());
-    std::mutex mutex;
-    std::vector<double> fractions;
-    std::set<std::thread::id> observerThreads;
-    task->progress()->addObserver([&](const Progress& progress, double fraction) {
-        std::lock_guard lock(mutex);
-        fractions.push_back(fraction);
-        observerThreads.insert(std::this_thread::get_id());
-        EXPECT_EQ(progress.fractionCompleted(), fraction);
-    });
-    task->resume();
-    ASSERT_TRUE(completions.waitFor(1));
-    EXPECT_EQ(completions.outcomes().front().data->size(), body.size());
-    std::lock_guard lock(mutex);
-    ASSERT_FALSE(fractions.empty());
-    EXPECT_EQ(fractions.back(), 1.0);
-    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
-    EXPECT_EQ(observerThreads, completions.threads());
-    EXPECT_FALSE(observerThreads.contains(std::this_thread::get_id()));
-}
-
 TEST_F(URLSessionTest, ManyConcurrentRequestsEachCompleteOnce) {
     server.on("GET", "/n", [](const httplib::Request& request, httplib::Response& response) {
         response.set_content(request.get_param_value("i"), "text/plain");
     });
-    constexpr int count = 50;
+    constexpr std::size_t count = 50;
     std::vector<Completions> completions(count);
     std::vector<std::shared_ptr<URLSessionDataTask>> tasks;
-    for (int i = 0; i < count; ++i)
-        tasks.push_back(session->dataTask(URLRequest{server.url("/n?i=" + std::to_string(i))},
-                                          completions[static_cast<std::size_t>(i)].handler()));
+    for (std::size_t i = 0; i < count; ++i)
+        tasks.push_back(
+            session->dataTask(URLRequest{server.url("/n?i=" + std::to_string(i))}, completions[i].handler()));
     for (auto& task : tasks)
         task->resume();
     for (auto& c : completions)
         ASSERT_TRUE(c.waitFor(1));
     session.reset();
     std::set<std::uint64_t> identifiers;
-    for (int i = 0; i < count; ++i) {
-        auto outcomes = completions[static_cast<std::size_t>(i)].outcomes();
-        ASSERT_EQ(outcomes.size(), 1u);
-        EXPECT_EQ(outcomes.front().text(), std::to_string(i));
-        identifiers.insert(tasks[static_cast<std::size_t>(i)]->taskIdentifier());
+    for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(completions[i].outcomes().size(), 1u);
+        EXPECT_EQ(completions[i].outcomes().front().text(), std::to_string(i));
+        identifiers.insert(tasks[i]->taskIdentifier());
     }
-    EXPECT_EQ(identifiers.size(), static_cast<std::size_t>(count));
-}
-
-TEST_F(URLSessionTest, SharedSessionIsOneWorkingInstance) {
-    reply(server, "/shared", "hello");
-    EXPECT_EQ(&URLSession::shared(), &URLSession::shared());
-    auto outcome = fetch(URLSession::shared(), URLRequest{server.url("/shared")});
-    EXPECT_EQ(outcome.text(), "hello");
-    EXPECT_TRUE(outcome.response->ok());
-}
-
-TEST(ProgressTest, ObserversHearOnlyRealChanges) {
-    Progress progress;
-    std::vector<double> heard;
-    auto id = progress.addObserver([&](const Progress&, double fraction) { heard.push_back(fraction); });
-    progress.setFractionCompleted(0.0);
-    progress.setFractionCompleted(0.5);
-    progress.setFractionCompleted(0.5);
-    progress.setFractionCompleted(7.0);
-    progress.removeObserver(id);
-    progress.setFractionCompleted(0.2);
-    EXPECT_EQ(heard, (std::vector<double>{0.5, 1.0}));
-    EXPECT_EQ(progress.fractionCompleted(), 0.2);
+    EXPECT_EQ(identifiers.size(), count);
 }
 
 } // namespace
