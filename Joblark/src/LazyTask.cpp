@@ -34,19 +34,19 @@ void LazyTask::run() {
     setResult(generated->result());
 }
 
-void LazyGroupTask::run() {
+void LazyBatchTask::run() {
     auto tasks = taskGenerator_ ? taskGenerator_() : std::nullopt;
-    if (!tasks)
-        return;
-    if (TaskController::ready())
-        TaskController::performInParallel(*tasks, true);
+    if (tasks)
+        runGenerated(*tasks);
 }
 
-void LazySerialTask::run() {
-    auto tasks = taskGenerator_ ? taskGenerator_() : std::nullopt;
-    if (!tasks)
-        return;
-    TaskController::performInSeries(*tasks, true);
+void LazyGroupTask::runGenerated(const std::vector<TaskPtr>& tasks) {
+    if (TaskController::ready())
+        TaskController::performInParallel(tasks, true);
+}
+
+void LazySerialTask::runGenerated(const std::vector<TaskPtr>& tasks) {
+    TaskController::performInSeries(tasks, true);
 }
 
 LazyUITask::LazyUITask(bool alwaysPerform, TaskGenerator taskGenerator)

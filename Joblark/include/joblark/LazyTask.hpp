@@ -36,34 +36,42 @@ private:
     TaskPtr task_;
 };
 
-/// Generates several tasks, runs them all at once and waits; ends succeeded without values whatever
-/// the children did.
-class LazyGroupTask : public SimpleTask {
+/// What the lazy group and serial tasks share: a generator of several tasks, called at start, whose
+/// tasks are then run and waited for. They end succeeded without values whatever the children did.
+class LazyBatchTask : public SimpleTask {
 public:
     using TaskGenerator = std::function<std::optional<std::vector<TaskPtr>>()>;
 
-    explicit LazyGroupTask(TaskGenerator taskGenerator) : taskGenerator_(std::move(taskGenerator)) {}
-    std::string className() const override { return "Joblark.LazyGroupTask"; }
+    explicit LazyBatchTask(TaskGenerator taskGenerator) : taskGenerator_(std::move(taskGenerator)) {}
     const TaskGenerator& taskGenerator() const { return taskGenerator_; }
     void run() override;
+
+protected:
+    /// Runs the generated tasks and blocks until they have finished.
+    virtual void runGenerated(const std::vector<TaskPtr>& tasks) = 0;
 
 private:
     TaskGenerator taskGenerator_;
 };
 
-/// Generates several tasks, runs them in list order and waits; ends succeeded without values
-/// whatever the children did.
-class LazySerialTask : public SimpleTask {
+/// Runs its generated tasks all at once.
+class LazyGroupTask : public LazyBatchTask {
 public:
-    using TaskGenerator = std::function<std::optional<std::vector<TaskPtr>>()>;
+    using LazyBatchTask::LazyBatchTask;
+    std::string className() const override { return "Joblark.LazyGroupTask"; }
 
-    explicit LazySerialTask(TaskGenerator taskGenerator) : taskGenerator_(std::move(taskGenerator)) {}
+protected:
+    void runGenerated(const std::vector<TaskPtr>& tasks) override;
+};
+
+/// Runs its generated tasks one after the other, in list order.
+class LazySerialTask : public LazyBatchTask {
+public:
+    using LazyBatchTask::LazyBatchTask;
     std::string className() const override { return "Joblark.LazySerialTask"; }
-    const TaskGenerator& taskGenerator() const { return taskGenerator_; }
-    void run() override;
 
-private:
-    TaskGenerator taskGenerator_;
+protected:
+    void runGenerated(const std::vector<TaskPtr>& tasks) override;
 };
 
 /// Calls its generator on the main thread and runs the generated task on the shared queue without
