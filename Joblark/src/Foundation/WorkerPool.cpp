@@ -175,8 +175,10 @@ private:
             }
             --waiting;
         }
-        // The monitor already looks every period while anything runs; only a sleeping one needs waking.
-        if (monitorAsleep_ && (!ready_.empty() || started))
+        // Only work left waiting (every runnable worker busy) or a new thread needs the monitor; a
+        // sleeping one is not woken for work an idle worker took (in a chain of API tasks that was
+        // one needless wake-up per request). It already looks every period while anything runs.
+        if (monitorAsleep_ && (waiting > 0 || started))
             monitorCondition_.notify_one();
     }
 
