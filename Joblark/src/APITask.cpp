@@ -145,8 +145,10 @@ void APITask::handleResponse(const std::optional<Data>& data, const std::optiona
     setResponse(response);
     if (error)
         report(error);
-    std::optional<Dictionary> parsed = data ? jsonLoads(*data) : std::nullopt;
-    setResults(parsed);
+    setResults(data ? jsonLoads(*data) : std::nullopt);
+    // The stored results are handed on by reference: only this step writes them, and copying a
+    // large body twice more cost more than parsing it.
+    const std::optional<Dictionary>& parsed = results_;
     if (response && !response->ok())
         report(std::make_shared<APIError>(APIError::fromResults(parsed, response->statusCode)));
     auto d = delegate();

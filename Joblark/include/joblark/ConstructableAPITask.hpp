@@ -45,6 +45,16 @@ std::vector<std::shared_ptr<T>> constructMultiple(const std::vector<Dictionary>&
     return models;
 }
 
+/// The same over dictionaries held elsewhere (a parsed body), without copying them.
+template <JSONConstructableModel T>
+std::vector<std::shared_ptr<T>> constructMultiple(const std::vector<const Dictionary*>& list) {
+    std::vector<std::shared_ptr<T>> models;
+    models.reserve(list.size());
+    for (const Dictionary* json : list)
+        models.push_back(construct<T>(*json));
+    return models;
+}
+
 /// The models of a response could not be built (wrong key, wrong shape, no body).
 class SerializationError : public ErrorBase<SerializationError> {
 public:
@@ -84,20 +94,21 @@ public:
         return many() ? SerializationMode::many : SerializationMode::one;
     }
 
-    /// The list of dictionaries under modelsKey, if that is what is there.
-    virtual std::optional<std::vector<Dictionary>>
+    /// The dictionaries under modelsKey, if that is what is there: pointers into `results`, which
+    /// must outlive them (copying every model's dictionary cost more than building the models).
+    virtual std::optional<std::vector<const Dictionary*>>
     getModelsData(const std::optional<Dictionary>& results) const {
         if (!results)
             return std::nullopt;
         auto it = results->find(modelsKey());
         if (it == results->end() || !it->second.asArray())
             return std::nullopt;
-        std::vector<Dictionary> list;
+        std::vector<const Dictionary*> list;
         list.reserve(it->second.asArray()->size());
         for (const auto& item : *it->second.asArray()) {
             if (!item.asDictionary())
                 return std::nullopt;
-            list.push_back(*item.asDictionary());
+            list.push_back(item.asDictionary());
         }
         return list;
     }

@@ -154,13 +154,10 @@ TEST_F(URLSessionTest, CompressedBodiesAreDecodedAndConnectionsReused) {
         auto outcome = fetch(*session, request);
         EXPECT_EQ(outcome.text(), original);
         auto accepted = server.requests().back().headerValues("Accept-Encoding");
+        // gzip only by default: a server offered brotli too may compress at its slowest setting.
         ASSERT_EQ(accepted.size(), 1u);
-        EXPECT_NE(accepted.front().find("gzip"), std::string::npos);
-        EXPECT_TRUE(outcome.response->value("Content-Encoding"));
-        if (askGzip) {
-            EXPECT_EQ(outcome.response->value("Content-Encoding"), "gzip");
-            EXPECT_EQ(accepted.front(), "gzip");
-        }
+        EXPECT_EQ(accepted.front(), "gzip");
+        EXPECT_EQ(outcome.response->value("Content-Encoding"), "gzip");
     }
     std::set<std::string> ports;
     for (int i = 0; i < 4; ++i)
