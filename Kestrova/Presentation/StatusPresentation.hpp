@@ -1,0 +1,47 @@
+#pragma once
+
+// How every front end shows the state of the account: the overall status, the uptime and overview
+// texts of a card, and the tiles of its 30-slot history bar.
+
+#include "Model/AppState.hpp"
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrova {
+
+/// Down when anything is down, else degraded when anything is degraded, else ok (also with no
+/// state). A resource without a last status counts as neither.
+OverallStatus overallStatus(const AppState* state);
+
+/// One slot of a history bar.
+enum class HistoryTile {
+    placeholder, ///< no entry in this slot
+    ok,
+    down,
+    degraded,
+    unknown ///< an entry without status (the background colour)
+};
+
+inline constexpr std::size_t historySlots = 30;
+using HistoryTiles = std::array<HistoryTile, historySlots>;
+
+/// The bar of a history listed newest first: the newest entry at the right end, the bar filled from
+/// the right; only the 30 newest entries of a longer list are shown.
+HistoryTiles historyTiles(const Endpoint& endpoint);
+HistoryTiles historyTiles(const Measure& measure);
+
+/// "96%": the share of ok entries, truncated; "0%" without a history, "" for an empty one.
+std::string uptimeText(const Endpoint& endpoint);
+std::string uptimeText(const Measure& measure);
+
+/// The uptime text and, when the resource was ever updated, that time of day in the user's locale,
+/// joined with ", ".
+std::string overviewText(const Endpoint& endpoint);
+std::string overviewText(const Measure& measure);
+
+} // namespace kestrova

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Model/Endpoint.hpp"
+#include "Service/Authentication.hpp"
+
+#include "joblark/CursorPagedConstructableAPITask.hpp"
+
+#include <optional>
+
+namespace kestrova {
+
+template <class T, class Self>
+using AuthenticatedServicePage =
+    ServiceTask<joblark::AuthenticatedCursorPagedConstructableAPITask<T, AuthenticationProvider, Self>>;
+
+/// The account's endpoints: the first page of up to 100.
+class ListEndpoints : public AuthenticatedServicePage<Endpoint, ListEndpoints> {
+    using Base = AuthenticatedServicePage<Endpoint, ListEndpoints>;
+
+public:
+    using Base::Base;
+    std::string className() const override { return "Kestrova.ListEndpoints"; }
+    joblark::RequestMethod method() const override { return joblark::RequestMethod::list; }
+    /// The collection with "page_size" = "100", whatever page this task was made for.
+    joblark::URL url() const override;
+};
+
+/// Adds an endpoint: POST of `params` ("name", "endpoint_url") to the URL given (the collection).
+class CreateEndpoint : public AuthenticatedServicePage<Endpoint, CreateEndpoint> {
+    using Base = AuthenticatedServicePage<Endpoint, CreateEndpoint>;
+
+public:
+    explicit CreateEndpoint(joblark::URL url) : Base(url), params(joblark::Dictionary{}), _url(url) {}
+
+    std::optional<joblark::Dictionary> params;
+    const joblark::URL _url;
+
+    std::string className() const override { return "Kestrova.CreateEndpoint"; }
+    joblark::RequestMethod method() const override { return joblark::RequestMethod::create; }
+    bool many() const override { return false; }
+    joblark::URL url() const override { return _url; }
+    std::optional<joblark::Dictionary> parameters() const override { return params; }
+};
+
+/// Changes an endpoint: PATCH of `params` ("public", "ensure_valid_cert", "status", each only when
+/// changed) to the endpoint's own URL.
+class PatchEndpoint : public AuthenticatedServicePage<Endpoint, PatchEndpoint> {
+    using Base = AuthenticatedServicePage<Endpoint, PatchEndpoint>;
+
+public:
+    explicit PatchEndpoint(joblark::URL url) : Base(url), params(joblark::Dictionary{}), _url(url) {}
+
+    std::optional<joblark::Dictionary> params;
+    const joblark::URL _url;
+
+    std::string className() const override { return "Kestrova.PatchEndpoint"; }
+    joblark::RequestMethod method() const override { return joblark::RequestMethod::partialUpdate; }
+    bool many() const override { return false; }
+    joblark::URL url() const override { return _url; }
+    std::optional<joblark::Dictionary> parameters() const override { return params; }
+};
+
+} // namespace kestrova

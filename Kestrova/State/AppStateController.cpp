@@ -1,0 +1,607 @@
+#include "State/AppStateController.hpp"
+
+#include "Model/ArchiveCoding.hpp"
+#include "Service/Authentication.hpp"
+#include "Service/CredentialStore.hpp"
+#include "Service/DeviceTasks.hpp"
+#include "Service/EndpointTasks.hpp"
+#include "Service/MeasureTasks.hpp"
+#include "Service/ServiceURLs.hpp"
+#include "State/DeviceIdentity.hpp"
+
+#include "joblark/AsyncTask.hpp"
+#include "joblark/BlockTask.hpp"
+#include "joblark/Foundation/FileLocations.hpp"
+#include "joblark/Foundation/Log.hpp"
+#include "joblark/Foundation/MainThread.hpp"
+#include "joblark/Foundation/NotificationCenter.hpp"
+#include "joblark/Foundation/UserDefaults.hpp"
+#include "joblark/GroupTask.hpp"
+#include "joblark/LazyTask.hpp"
+#include "joblark/TaskController.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kestrova {
+
+using joblark::Dictionary;
+using joblark::ErrorPtr;
+using joblark::TaskController;
+using joblark::TaskPtr;
+using joblark::UITask;
+using joblark::Value;
+
+namespace {
+
+const joblark::Logger& platformLog() {
+    return joblark::Logger::general();
+}
+
+/// Service lists are read one page deep, 25 at a time, from the start.
+constexpr std::int64_t kPageSize = 25;
+
+ErrorPtr firstError(const joblark::Task& task) {
+    auto errors = task.errors();
+    return errors.empty() ? nullptr : errors.front();
+}
+
+bool succeeded(const joblark::Task& task) {
+    return task.result().status.ok();
+}
+
+void post(std::string_view name, Value object = {}) {
+    joblark::NotificationCenter::defaultCenter().post(std::string(name), std::move(object));
+}
+
+template <class T>
+Value listValue(const std::optional<std::vector<std::shared_ptr<T>>>& list) {
+    if (!list)
+        return {};
+    joblark::Array array;
+    array.reserve(list->size());
+    for (const auto& item : *list)
+        array.emplace_back(joblark::ObjectPtr(item));
+    return Value(std::move(array));
+}
+
+/// Oldest first; an undated resource counts as now, so it sorts after dated ones.
+template <class T>
+void sortByCreation(std::vector<std::shared_ptr<T>>& list) {
+    const joblark::Date now; // the current instant
+    std::stable_sort(list.begin(), list.end(), [&](const auto& a, const auto& b) {
+        const auto ta = a && a->createdAt ? *a->createdAt : now;
+        const auto tb = b && b->createdAt ? *b->createdAt : now;
+        return ta < tb;
+    });
+}
+
+void call(const AppStateController::Completion& completion, bool ok, ErrorPtr error) {
+    if (completion)
+        completion(ok, std::move(error));
+}
+
+std::shared_ptr<AppStateController>& sharedSlot() {
+    static std::shared_ptr<AppStateController> controller;
+    return controller;
+}
+
+/// Replaces every entry with `updated`'s id by `updated`, at the first one's place.
+template <class T>
+void replaceById(std::optional<std::vector<std::shared_ptr<T>>>& list, const std::shared_ptr<T>& updated) {
+    if (!list)
+        return;
+    auto sameId = [&](const std::shared_ptr<T>& entry) { return entry && entry->id == updated->id; };
+    auto first = std::find_if(list->begin(), list->end(), sameId);
+    if (first == list->end())
+        return;
+    const auto at = first - list->begin();
+    std::erase_if(*list, sameId);
+    list->insert(list->begin() + at, updated);
+}
+
+} // namespace
+
+void AppStateController::registerDefaults() {
+    joblark::UserDefaults::standard().registerDefaults({{std::string(kShouldAutoRefresh), true},
+                                                        {std::string(kRefreshInterval), 30},
+                                                        {std::string(kEnablePushNotifications), false}});
+}
+
+std::shared_ptr<AppStateController> AppStateController::shared() {
+    auto& slot = sharedSlot();
+    if (!slot)
+        slot = create(joblark::FileLocations::cacheDirectory() / std::string(AppState::cacheFileName));
+    return slot;
+}
+
+std::shared_ptr<AppStateController> AppStateController::make(std::filesystem::path cacheFileLocation) {
+    return create(std::move(cacheFileLocation));
+}
+
+std::shared_ptr<AppStateController> AppStateController::create(std::filesystem::path cacheFileLocation) {
+    std::shared_ptr<AppStateController> controller(new AppStateController(std::move(cacheFileLocation)));
+    std::weak_ptr<AppStateController> weak = controller;
+    AuthenticationProvider::setCredentialsSource([weak]() -> std::optional<std::string> {
+        auto self = weak.lock();
+        return self ? self->credentials() : std::nullopt;
+    });
+    if (joblark::UserDefaults::standard().boolForKey(kShouldAutoRefresh) && !controller->refreshTimer)
+        controller->startRefreshTimer();
+    controller->load();
+    return controller;
+}
+
+AppStateController::AppStateController(std::filesystem::path cacheFileLocation)
+    : state(std::make_shared<AppState>()),
+      vendorIdentifier([] { return DeviceIdentity::vendorIdentifier(); }),
+      cacheFileLocation_(std::move(cacheFileLocation)),
+      queue_(std::make_unique<joblark::DispatchQueue>("AppState Controller Save Queue")) {}
+
+AppStateController::~AppStateController() {
+    if (refreshTimer)
+        refreshTimer->invalidate();
+    queue_.reset(); // lets queued saves finish before the fields they use go away
+}
+
+std::optional<std::string> AppStateController::credentials() const {
+    std::lock_guard lock(credentialsMutex_);
+    return credentials_;
+}
+
+void AppStateController::setCredentials(std::optional<std::string> token) {
+    std::lock_guard lock(credentialsMutex_);
+    credentials_ = std::move(token);
+}
+
+std::string AppStateController::cacheFileURLString() const {
+    return joblark::URL::fileURL(cacheFileLocation_).absoluteString();
+}
+
+// --- persistence -------------------------------------------------------------------------------------
+
+void AppStateController::load() {
+    setCredentials(loadCredentials());
+    std::error_code ignored;
+    if (!std::filesystem::exists(cacheFileLocation_, ignored))
+        return;
+    auto bytes = joblark::FileLocations::readFile(cacheFileLocation_);
+    if (!bytes) {
+        platformLog().notice("[ERROR] Unable to read user from cache location " + cacheFileURLString() +
+                             ". The file could not be read.");
+        return;
+    }
+    archive::registerModelClasses();
+    auto root = joblark::KeyedUnarchiver::unarchivedObject(*bytes, archive::allowedModelClasses());
+    if (!root) {
+        platformLog().notice("[ERROR] Unable to read user from cache location " + cacheFileURLString() +
+                             ". " + root.error()->localizedDescription());
+        return;
+    }
+    if (auto loaded = root->asObject<AppState>()) // another root object is not ours: ignored
+        state = std::move(loaded);
+}
+
+std::shared_ptr<AppState> AppStateController::snapshot() const {
+    if (!state)
+        return nullptr;
+    // Lists are copied; the models in them are replaced, never changed, so they can be shared.
+    auto copy = std::make_shared<AppState>();
+    copy->user = state->user;
+    copy->endpoints = state->endpoints;
+    copy->measures = state->measures;
+    return copy;
+}
+
+void AppStateController::persist() {
+    persist(snapshot(), credentials());
+}
+
+void AppStateController::persist(const std::shared_ptr<AppState>& stateToWrite,
+                                 const std::optional<std::string>& token) {
+    if (!stateToWrite)
+        return;
+    if (auto error = stateToWrite->writeToFile(cacheFileLocation_))
+        platformLog().notice("[ERROR] Unable to persist user to cache location " + cacheFileURLString() +
+                             ". " + error->localizedDescription());
+    // A save queued before sign-out must not store the token again after it was purged: the check
+    // and the store happen under the lock that the purge takes too.
+    std::lock_guard lock(keychainMutex_);
+    if (token && token == credentials())
+        saveCredentials(*token);
+}
+
+void AppStateController::save(std::function<void(bool, ErrorPtr)> completion) {
+    if (!joblark::MainThread::isCurrent()) {
+        // The snapshot must be taken where the state changes.
+        std::weak_ptr<AppStateController> weak = weak_from_this();
+        joblark::MainThread::runAsync([weak, completion = std::move(completion)]() mutable {
+            if (auto self = weak.lock())
+                self->save(std::move(completion));
+        });
+        return;
+    }
+    {
+        std::lock_guard lock(saves_->mutex);
+        saves_->state = snapshot();
+        saves_->token = credentials();
+        if (completion)
+            saves_->completions.push_back(std::move(completion));
+        if (saves_->queued)
+            return; // the waiting save writes this snapshot
+        saves_->queued = true;
+    }
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    queue_->async([weak, batch = saves_] {
+        std::shared_ptr<AppState> stateToWrite;
+        std::optional<std::string> token;
+        std::vector<std::function<void(bool, ErrorPtr)>> completions;
+        {
+            std::lock_guard lock(batch->mutex);
+            stateToWrite = std::move(batch->state);
+            token = std::move(batch->token);
+            completions.swap(batch->completions);
+            batch->queued = false;
+        }
+        if (auto self = weak.lock())
+            self->persist(stateToWrite, token);
+        for (auto& done : completions)
+            done(true, nullptr);
+    });
+}
+
+void AppStateController::setEndpoints(std::optional<std::vector<std::shared_ptr<Endpoint>>> endpoints) {
+    if (state) {
+        if (endpoints)
+            sortByCreation(*endpoints);
+        state->endpoints = std::move(endpoints);
+    }
+    save();
+}
+
+void AppStateController::setMeasures(std::optional<std::vector<std::shared_ptr<Measure>>> measures) {
+    if (state) {
+        if (measures)
+            sortByCreation(*measures);
+        state->measures = std::move(measures);
+    }
+    save();
+}
+
+std::optional<UserActivity> AppStateController::takeActivity(std::string_view type) {
+    auto it = std::find_if(activityInbox.begin(), activityInbox.end(),
+                           [&](const UserActivity& activity) { return activity.activityType == type; });
+    if (it == activityInbox.end())
+        return std::nullopt;
+    UserActivity taken = *it;
+    std::erase(activityInbox, taken);
+    return taken;
+}
+
+void AppStateController::announceEndpoints(
+    const std::optional<std::vector<std::shared_ptr<Endpoint>>>& list) {
+    setEndpoints(list);
+    post(endpointsDidChange, listValue(list));
+}
+
+void AppStateController::announceMeasures(const std::optional<std::vector<std::shared_ptr<Measure>>>& list) {
+    setMeasures(list);
+    post(measuresDidChange, listValue(list));
+}
+
+// --- sync and sign-in ----------------------------------------------------------------------------------
+
+void AppStateController::sync(Completion completion) {
+    platformLog().notice("[SYNC] Syncing...");
+    auto users = std::make_shared<ListUsers>(ServiceURLs::currentUser(), std::nullopt, false, kPageSize);
+    auto endpoints =
+        std::make_shared<ListEndpoints>(ServiceURLs::endpoints(), std::nullopt, false, kPageSize);
+    auto measures = std::make_shared<ListMeasures>(ServiceURLs::measures(), std::nullopt, false, kPageSize);
+    auto group =
+        std::make_shared<joblark::GroupTask>(std::vector<TaskPtr>{users, endpoints, measures}, false);
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, users, endpoints, measures, completion] {
+        auto endpointList = endpoints->models();
+        auto measureList = measures->models();
+        if (auto self = weak.lock()) {
+            if (auto userList = users->models(); userList && !userList->empty()) {
+                if (self->state)
+                    self->state->user = userList->front();
+                self->save();
+            }
+            if (endpointList)
+                self->setEndpoints(endpointList);
+            if (measureList)
+                self->setMeasures(measureList);
+            post(userDidChange);
+            post(endpointsDidChange, listValue(endpointList));
+            post(measuresDidChange, listValue(measureList));
+            platformLog().notice("[SYNC] Sync complete.");
+        }
+        call(completion, succeeded(*endpoints), firstError(*endpoints));
+    });
+    TaskController::performInSeries(TaskController::Operations{group, fold}, nullptr, false);
+}
+
+void AppStateController::resetLocalState() {
+    state = std::make_shared<AppState>();
+    setCredentials(std::nullopt);
+    save();
+}
+
+void AppStateController::login(const std::string& email, const std::string& password, Completion completion) {
+    auto exchange = std::make_shared<TokenExchange>(email, password);
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto takeToken = std::make_shared<UITask>(true, [weak, exchange] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (auto token = exchange->model(); token && token->key)
+            self->setCredentials(token->key);
+        else
+            self->resetLocalState();
+    });
+    auto firstSync = std::make_shared<joblark::AsyncTask>([weak](joblark::AsyncTask::CompletionHandler done) {
+        joblark::MainThread::runAsync([weak, done] {
+            auto self = weak.lock();
+            if (!self || !self->isSignedIn()) {
+                done(joblark::TaskResult::failed());
+                return;
+            }
+            self->sync([weak, done](bool ok, ErrorPtr error) {
+                auto finish = [done, ok, error] {
+                    if (error)
+                        done(joblark::TaskResult::failed(Dictionary{{"error", Value(error)}}));
+                    else
+                        done(ok ? joblark::TaskResult::succeeded() : joblark::TaskResult::failed());
+                };
+                if (auto controller = weak.lock())
+                    controller->finishSignIn(ok, error, [finish](bool, ErrorPtr) { finish(); });
+                else
+                    finish();
+            });
+        });
+    });
+    auto report = std::make_shared<UITask>(true, [firstSync, completion] {
+        const auto result = firstSync->result();
+        ErrorPtr error;
+        if (result.values)
+            if (auto it = result.values->find("error"); it != result.values->end())
+                error = it->second.asError();
+        call(completion, result.status.ok(), error);
+    });
+    TaskController::performInSeries(TaskController::Operations{exchange, takeToken, firstSync, report},
+                                    nullptr, false);
+}
+
+void AppStateController::finishSignIn(bool ok, ErrorPtr error, Completion completion) {
+    if (ok)
+        post(didLogin);
+    else
+        resetLocalState();
+    call(completion, ok, std::move(error));
+}
+
+void AppStateController::clearLocalState() {
+    state = std::make_shared<AppState>();
+    setCredentials(std::nullopt);
+    save();
+    {
+        std::lock_guard lock(keychainMutex_);
+        purgeCredentials();
+    }
+    auto& defaults = joblark::UserDefaults::standard();
+    defaults.removeObject(kShouldAutoRefresh);
+    defaults.removeObject(kRefreshInterval);
+    defaults.removeObject(kEnablePushNotifications);
+    post(endpointsDidChange);
+    post(didLogout);
+}
+
+void AppStateController::logout(std::function<void()> completion) {
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto clear = [weak, completion] {
+        if (auto self = weak.lock())
+            self->clearLocalState();
+        if (completion)
+            completion();
+    };
+    // Without a device id there is no push record to remove, but the user still signs out.
+    auto deviceId = vendorIdentifier ? vendorIdentifier() : std::nullopt;
+    if (!deviceId || !isSignedIn()) {
+        clear();
+        return;
+    }
+    unregisterDevice(*deviceId, [clear](bool, ErrorPtr) { clear(); });
+}
+
+// --- edits ---------------------------------------------------------------------------------------------
+
+void AppStateController::createEndpoint(const std::string& name, const joblark::URL& url,
+                                        Completion completion) {
+    platformLog().notice("[SYNC] Creating endpoint...");
+    auto create = std::make_shared<CreateEndpoint>(ServiceURLs::endpoints());
+    create->params = Dictionary{{"name", name}, {"endpoint_url", url.absoluteString()}};
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, create, completion] {
+        auto self = weak.lock();
+        if (self && succeeded(*create))
+            if (auto endpoint = create->model()) {
+                std::optional<std::vector<std::shared_ptr<Endpoint>>> list;
+                if (self->state && self->state->endpoints) {
+                    list = self->state->endpoints;
+                    list->push_back(endpoint);
+                }
+                self->announceEndpoints(list);
+            }
+        call(completion, succeeded(*create), firstError(*create));
+    });
+    TaskController::performInSeries(TaskController::Operations{create, fold}, false);
+}
+
+void AppStateController::updateEndpoint(const joblark::URL& url, std::optional<bool> isPublic,
+                                        std::optional<bool> ensureValidCert,
+                                        std::optional<Endpoint::Status> status, Completion completion) {
+    platformLog().notice("[SYNC] Updating endpoint...");
+    auto patch = std::make_shared<PatchEndpoint>(url);
+    Dictionary params;
+    if (isPublic)
+        params["public"] = *isPublic;
+    if (ensureValidCert)
+        params["ensure_valid_cert"] = *ensureValidCert;
+    if (status)
+        params["status"] = std::string(rawValue(*status));
+    patch->params = std::move(params);
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, patch, completion] {
+        auto self = weak.lock();
+        if (self && succeeded(*patch))
+            if (auto endpoint = patch->model()) {
+                std::optional<std::vector<std::shared_ptr<Endpoint>>> list;
+                if (self->state)
+                    list = self->state->endpoints;
+                replaceById(list, endpoint);
+                self->announceEndpoints(list);
+            }
+        call(completion, succeeded(*patch), firstError(*patch));
+    });
+    TaskController::performInSeries(TaskController::Operations{patch, fold}, false);
+}
+
+void AppStateController::updateMeasure(const joblark::URL& url, std::optional<bool> isPublic,
+                                       std::optional<Measure::Status> status, Completion completion) {
+    auto patch = std::make_shared<PatchMeasure>(url);
+    Dictionary params;
+    if (isPublic)
+        params["public"] = *isPublic;
+    if (status)
+        params["status"] = std::string(rawValue(*status));
+    patch->params = std::move(params);
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, patch, completion] {
+        auto self = weak.lock();
+        if (self && succeeded(*patch))
+            if (auto measure = patch->model()) {
+                std::optional<std::vector<std::shared_ptr<Measure>>> list;
+                if (self->state)
+                    list = self->state->measures;
+                replaceById(list, measure);
+                self->announceMeasures(list);
+            }
+        call(completion, succeeded(*patch), firstError(*patch));
+    });
+    TaskController::performInSeries(TaskController::Operations{patch, fold}, false);
+}
+
+void AppStateController::deleteResource(const joblark::URL& url, Completion completion) {
+    platformLog().notice("[SYNC] deleting endpoint/measure...");
+    auto destroy = std::make_shared<DestroyResource>(url);
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, destroy, url, completion] {
+        auto self = weak.lock();
+        if (self && succeeded(*destroy)) {
+            auto endpoints = self->state ? self->state->endpoints : std::nullopt;
+            auto measures = self->state ? self->state->measures : std::nullopt;
+            const std::string target = url.absoluteString();
+            auto at = [&](const auto& resource) {
+                return resource && resource->url && resource->url->absoluteString() == target;
+            };
+            if (endpoints)
+                std::erase_if(*endpoints, at);
+            if (measures)
+                std::erase_if(*measures, at);
+            self->announceEndpoints(endpoints);
+            self->announceMeasures(measures);
+        }
+        call(completion, succeeded(*destroy), firstError(*destroy));
+    });
+    TaskController::performInSeries(TaskController::Operations{destroy, fold}, false);
+}
+
+// --- push devices --------------------------------------------------------------------------------------
+
+void AppStateController::registerDevice(const std::string& name, const std::string& deviceId,
+                                        const std::string& registrationId, Completion completion) {
+    auto create = std::make_shared<CreateDevice>(ServiceURLs::pushDevices());
+    create->params = Dictionary{{"name", name}, {"device_id", deviceId}, {"registration_id", registrationId}};
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, create, completion] {
+        if (succeeded(*create) && weak.lock()) {
+            joblark::UserDefaults::standard().set(true, kEnablePushNotifications);
+            post(pushNotificationAuthorizationStatusDidChange);
+        }
+        call(completion, succeeded(*create), firstError(*create));
+    });
+    TaskController::performInSeries(TaskController::Operations{create, fold}, nullptr, false);
+}
+
+void AppStateController::unregisterDevice(const std::string& deviceId, Completion completion) {
+    auto search = std::make_shared<SearchDevices>(deviceId);
+    auto destroy = std::make_shared<joblark::LazyTask>([search]() -> TaskPtr {
+        if (!succeeded(*search))
+            return nullptr;
+        auto devices = search->models();
+        if (!devices || devices->empty() || !devices->front() || !devices->front()->url)
+            return nullptr;
+        return std::make_shared<DestroyDevice>(*devices->front()->url);
+    });
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    auto fold = std::make_shared<UITask>(true, [weak, destroy, completion] {
+        if (succeeded(*destroy) && weak.lock()) {
+            joblark::UserDefaults::standard().set(false, kEnablePushNotifications);
+            post(pushNotificationAuthorizationStatusDidChange);
+        }
+        call(completion, succeeded(*destroy), firstError(*destroy));
+    });
+    TaskController::performInSeries(TaskController::Operations{search, destroy, fold}, nullptr, false);
+}
+
+// --- automatic refresh ---------------------------------------------------------------------------------
+
+void AppStateController::startRefreshTimer() {
+    const auto seconds =
+        std::max<std::int64_t>(1, joblark::UserDefaults::standard().integerForKey(kRefreshInterval));
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    refreshTimer =
+        joblark::Timer::scheduledTimer(static_cast<double>(seconds), true, [weak](joblark::Timer& timer) {
+            if (auto self = weak.lock())
+                self->tick(timer);
+            else
+                timer.invalidate();
+        });
+}
+
+void AppStateController::stopRefreshTimer() {
+    joblark::UserDefaults::standard().set(false, kShouldAutoRefresh);
+    if (refreshTimer)
+        refreshTimer->invalidate();
+    refreshTimer.reset();
+}
+
+void AppStateController::tick(joblark::Timer&) {
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    queue_->async([weak] {
+        bool ok = false;
+        auto refresh =
+            std::make_shared<joblark::AsyncTask>([weak, &ok](joblark::AsyncTask::CompletionHandler done) {
+                joblark::MainThread::runAsync([weak, &ok, done] {
+                    auto self = weak.lock();
+                    if (!self) {
+                        done(joblark::TaskResult::failed());
+                        return;
+                    }
+                    self->sync([&ok, done](bool success, ErrorPtr) {
+                        ok = success;
+                        done(success ? joblark::TaskResult::succeeded() : joblark::TaskResult::failed());
+                    });
+                });
+            });
+        // Holds the save queue until the sync has been folded in, so a save waits for it.
+        TaskController::perform(refresh, nullptr, true);
+        if (ok)
+            if (auto self = weak.lock())
+                self->save();
+    });
+}
+
+} // namespace kestrova

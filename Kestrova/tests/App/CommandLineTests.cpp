@@ -1,0 +1,122 @@
+#include "LocalService.hpp"
+#include "TemporaryEnvironment.hpp"
+
+#include "joblark/Foundation/JSON.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace kestrova::testing;
+using joblark::testing::TemporaryDirectory;
+
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    CommandResult cli(const std::vector<std::string>& arguments, const std::string& input = {}) {
+        return runCommandLine(arguments, home.path(), service.url, input);
+    }
+
+    TemporaryDirectory serviceDirectory;
+    TemporaryDirectory home;
+    LocalService service{serviceDirectory.path()};
+};
+
+TEST_F(CommandLineTest, SignsInShowsStatusAndFollowsItInTheExitStatus) {
+    ASSERT_TRUE(service.isRunning());
+    auto signedOut = cli({"status"});
+    EXPECT_EQ(signedOut.status, 3);
+    EXPECT_NE(signedOut.output.find("Not signed in"), std::string::npos);
+
+    auto wrong = cli({"login", "demo@quillnest.local"}, "not-the-password\n");
+    EXPECT_EQ(wrong.status, 3);
+    EXPECT_NE(wrong.output.find("Sign-in failed"), std::string::npos);
+
+    auto login = cli({"login", "demo@quillnest.local"}, "kestrova\n");
+    ASSERT_EQ(login.status, 0) << login.output;
+    EXPECT_NE(login.output.find("Signed in as demo@quillnest.local."), std::string::npos);
+    EXPECT_EQ(login.output.find("kestrova\n"), std::string::npos) << "the password is never echoed";
+
+    // The demo's built-in reporter soon has "Disk space" down (its free share stays under 20%).
+    CommandResult status;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    do {
+        status = cli({"status"});
+    } while (status.status == 0 && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(status.status, 2) << status.output;
+    EXPECT_NE(status.output.find("Overall: DOWN"), std::string::npos) << status.output;
+    for (const char* name : {"Demo OK", "Demo Down", "Disk space", "Build"})
+        EXPECT_NE(status.output.find(name), std::string::npos) << name;
+
+    auto json = cli({"status", "--json"});
+    auto document = joblark::JSON::parse(json.output);
+    ASSERT_TRUE(document && document->isDictionary()) << json.output;
+    EXPECT_EQ(*document->find("overall"), joblark::Value("down"));
+    EXPECT_EQ(document->find("endpoints")->asArray()->size(), 5u);
+    EXPECT_TRUE(document->find("data_from")->isNull());
+
+    // Without "Disk space" the worst left is the build's coverage; without the build, all is well.
+    auto refused = cli({"delete", "Disk space"}, "n\n");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("Not deleted."), std::string::npos);
+    ASSERT_EQ(cli({"delete", "Disk space", "--yes"}).status, 0);
+    EXPECT_EQ(cli({"status"}).status, 1);
+    ASSERT_EQ(cli({"delete", "Build"}, "y\n").status, 0);
+    EXPECT_EQ(cli({"status"}).status, 0);
+
+    // Offline: the cached data is shown with its time, and nothing certain is claimed.
+    TemporaryDirectory elsewhere;
+    auto offline = runCommandLine({"status"}, home.path(), "http://127.0.0.1:9", "");
+    EXPECT_EQ(offline.status, 3);
+    EXPECT_NE(offline.output.find("(offline: data from "), std::string::npos) << offline.output;
+    EXPECT_NE(offline.output.find("Demo OK"), std::string::npos);
+
+    EXPECT_EQ(cli({"logout"}).status, 0);
+    EXPECT_EQ(cli({"status"}).status, 3);
+}
+
+TEST_F(CommandLineTest, ChangesResourcesWithTheFormsRules) {
+    ASSERT_TRUE(service.isRunning());
+    ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
+
+    auto invalid = cli({"add", "Local", "http://localhost:8080/health"});
+    EXPECT_EQ(invalid.status, 64);
+    EXPECT_NE(invalid.output.find(
+                  "Invalid: The URL you entered is not allowed. Please use a valid http/https URL."),
+              std::string::npos)
+        << invalid.output;
+    auto noName = cli({"add", "  ", "nonsense"});
+    EXPECT_NE(noName.output.find("Invalid name: The name you entered is too short."), std::string::npos);
+
+    auto added = cli({"add", " Status page ", "https://status.example.com/health\n"});
+    ASSERT_EQ(added.status, 0) << added.output;
+    auto json = joblark::JSON::parse(cli({"status", "--json"}).output);
+    ASSERT_TRUE(json);
+    std::string id;
+    for (const auto& e : *json->find("endpoints")->asArray())
+        if (*e.find("name") == joblark::Value("Status page")) { // NOLINT
+            id = *e.find("id")->asString();
+            EXPECT_EQ(*e.find("endpoint_url"), joblark::Value("https://status.example.com/health"));
+            EXPECT_EQ(*e.find("status"), joblark::Value("active"));
+        }
+    ASSERT_FALSE(id.empty());
+
+    ASSERT_EQ(cli({"pause", id.substr(0, 8)}).status, 0);
+    ASSERT_EQ(cli({"cert", "off", id}).status, 0);
+    auto usage = cli({"cert", "maybe", id});
+    EXPECT_EQ(usage.status, 64);
+    json = joblark::JSON::parse(cli({"status", "--json"}).output);
+    for (const auto& e : *json->find("endpoints")->asArray()) {
+        if (*e.find("id") == joblark::Value(id)) {
+            EXPECT_EQ(*e.find("status"), joblark::Value("inactive"));
+        }
+    }
+
+    auto unknown = cli({"resume", "no-such-thing"});
+    EXPECT_EQ(unknown.status, 64);
+    EXPECT_NE(unknown.output.find("No endpoint or measure \"no-such-thing\"."), std::string::npos);
+    EXPECT_EQ(cli({"frobnicate"}).status, 64);
+}
+
+} // namespace
