@@ -1,6 +1,7 @@
 #include "LocalService.hpp"
 #include "TemporaryEnvironment.hpp"
 
+#include "joblark/Foundation/FileLocations.hpp"
 #include "joblark/Foundation/JSON.hpp"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,31 @@ TEST_F(CommandLineTest, ChangesResourcesWithTheFormsRules) {
     EXPECT_EQ(unknown.status, 64);
     EXPECT_NE(unknown.output.find("No endpoint or measure \"no-such-thing\"."), std::string::npos);
     EXPECT_EQ(cli({"frobnicate"}).status, 64);
+}
+
+TEST_F(CommandLineTest, ServiceFailuresLeaveTheCachedStateAsItWas) {
+    ASSERT_TRUE(service.isRunning());
+    ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
+    const auto cacheFile = home.path() / "cache" / "kestrova" / "AppState.plist";
+    const auto before = joblark::FileLocations::readFile(cacheFile);
+    ASSERT_TRUE(before);
+
+    // Every API answer of this one is a fault: server errors, throttling, slow bodies, dropped
+    // connections.
+    TemporaryDirectory faultyDirectory;
+    LocalService faulty(faultyDirectory.path(), {"--faults=1", "--faults-seed", "7"});
+    ASSERT_TRUE(faulty.isRunning());
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto status = runCommandLine({"status"}, home.path(), faulty.url);
+        EXPECT_EQ(status.status, 3) << status.output;
+        EXPECT_NE(status.output.find("Could not reach the service: "), std::string::npos) << status.output;
+        EXPECT_NE(status.output.find("(offline: data from "), std::string::npos);
+    }
+    auto add = runCommandLine({"add", "Site", "https://site.example.com"}, home.path(), faulty.url);
+    EXPECT_EQ(add.status, 3);
+    EXPECT_NE(add.output.find("Error creating Endpoint: "), std::string::npos) << add.output;
+    EXPECT_EQ(joblark::FileLocations::readFile(cacheFile), before) << "nothing was folded in";
+    EXPECT_EQ(cli({"status", "--offline"}).status, 3);
 }
 
 } // namespace
