@@ -1,5 +1,7 @@
 #include "joblark/Foundation/KeyedArchive.hpp"
 
+#include "BinaryPropertyListWriter.hpp"
+
 #include <plist/plist.h>
 
 #include <algorithm>
@@ -126,8 +128,47 @@ bool isScalar(plist_t node) {
 // ---------------------------------------------------------------------------------------------
 // Archiving
 
+using BinaryWriter = PropertyList::detail::BinaryWriter;
+using Ref = BinaryWriter::Ref;
+
+/// The fields of an object (or "$top") being encoded. A key encoded twice keeps its first position
+/// and its last value.
+struct Fields {
+    std::vector<std::pair<Ref, Ref>> entries;
+    /// Key positions, built only once the fields outgrow a linear scan.
+    std::unordered_map<Ref, std::size_t> positions;
+
+    void set(Ref key, Ref value) {
+        static constexpr std::size_t scanLimit = 16;
+        if (positions.empty() && entries.size() < scanLimit) {
+            for (auto& entry : entries) {
+                if (entry.first == key) {
+                    entry.second = value;
+                    return;
+                }
+            }
+            entries.emplace_back(key, value);
+            return;
+        }
+        if (positions.empty())
+            for (std::size_t i = 0; i < entries.size(); ++i)
+                positions.emplace(entries[i].first, i);
+        auto [it, inserted] = positions.try_emplace(key, entries.size());
+        if (inserted)
+            entries.emplace_back(key, value);
+        else
+            entries[it->second].second = value;
+    }
+};
+
+/// The archive is written as it is encoded: each entry of "$objects" goes straight into the binary
+/// property list, whose strings (keys, class names) are stored once however often they occur.
 struct KeyedArchiver::State {
-    std::vector<Node> objects;
+    static constexpr Ref unfinished = ~Ref{0};
+
+    BinaryWriter writer;
+    /// The binary object of each archive UID; containers hold `unfinished` until they are complete.
+    std::vector<Ref> objects;
     std::unordered_map<std::string, std::uint64_t> stringUIDs;
     std::unordered_map<std::string, std::uint64_t> classUIDs;
     struct Archived {
@@ -137,14 +178,14 @@ struct KeyedArchiver::State {
     };
     std::unordered_map<const Object*, Archived> archivedObjects;
     /// Dictionaries being filled: "$top" at the bottom, the object being encoded on top.
-    std::vector<Node> containers;
+    std::vector<Fields> containers;
     std::size_t depth = 0;
     ErrorPtr error;
     bool finished = false;
 
     State() {
-        objects.emplace_back(plist_new_string(nullMarker));
-        containers.emplace_back(plist_new_dict());
+        objects.push_back(writer.addString(nullMarker));
+        containers.emplace_back();
     }
 
     bool failed() const { return error != nullptr; }
@@ -154,43 +195,49 @@ struct KeyedArchiver::State {
     }
     void fail(Code code, std::string message) { fail(archiveError(code, std::move(message))); }
 
-    std::uint64_t append(Node node) {
-        objects.push_back(std::move(node));
+    std::uint64_t append(Ref object) {
+        objects.push_back(object);
         return objects.size() - 1;
     }
 
-    bool checkText(const std::string& text, const char* what) {
-        auto probe = PropertyList::makeNode(Value(text));
-        if (probe)
-            return true;
-        fail(Code::notEncodable,
-             std::string("The ") + what + " cannot be archived: " + probe.error()->localizedDescription());
-        return false;
+    /// The string object for `text`, checked the first time it is seen.
+    std::optional<Ref> text(std::string_view string, const char* what) {
+        if (auto known = writer.findString(string))
+            return known;
+        // Keys and class names are refused in the words used for string values.
+        if (auto problem = PropertyList::detail::checkString(string, "strings")) {
+            fail(Code::notEncodable, std::string("The ") + what +
+                                         " cannot be archived: " + problem->error->localizedDescription());
+            return std::nullopt;
+        }
+        return writer.addString(string);
     }
 
-    void set(std::string_view key, Node node) {
+    void set(std::string_view key, Ref value) {
         if (failed())
             return;
         if (finished)
             return fail(Code::codingFailed, "The archive is already finished.");
-        auto stored = storedKey(key);
-        if (!checkText(stored, "key"))
+        // Keys starting with '$' are stored with one more in front; see storedKey.
+        auto keyRef = key.starts_with('$') ? text(storedKey(key), "key") : text(key, "key");
+        if (!keyRef)
             return;
-        plist_dict_set_item(containers.back().get(), stored.c_str(), node.release());
+        containers.back().set(*keyRef, value);
     }
+
+    Ref reference(std::uint64_t uid) { return writer.addUID(uid); }
 
     std::optional<std::uint64_t> classUID(const std::string& name) {
         if (auto it = classUIDs.find(name); it != classUIDs.end())
             return it->second;
-        if (!checkText(name, "class name"))
+        auto nameRef = text(name, "class name");
+        if (!nameRef)
             return std::nullopt;
-        Node description(plist_new_dict());
-        plist_dict_set_item(description.get(), "$classname", plist_new_string(name.c_str()));
-        Node hierarchy(plist_new_array());
-        plist_array_append_item(hierarchy.get(), plist_new_string(name.c_str()));
-        plist_array_append_item(hierarchy.get(), plist_new_string("NSObject"));
-        plist_dict_set_item(description.get(), "$classes", hierarchy.release());
-        auto uid = append(std::move(description));
+        const Ref hierarchy[] = {*nameRef, writer.addString("NSObject")};
+        const std::pair<Ref, Ref> description[] = {
+            {writer.addString("$classname"), *nameRef},
+            {writer.addString("$classes"), writer.addArray(hierarchy)}};
+        auto uid = append(writer.addDictionary(description));
         classUIDs.emplace(name, uid);
         return uid;
     }
@@ -204,13 +251,14 @@ struct KeyedArchiver::State {
         return true;
     }
 
-    std::optional<std::uint64_t> archiveString(const std::string& text) {
-        if (auto it = stringUIDs.find(text); it != stringUIDs.end())
+    std::optional<std::uint64_t> archiveString(const std::string& string) {
+        if (auto it = stringUIDs.find(string); it != stringUIDs.end())
             return it->second;
-        if (!checkText(text, "string"))
+        auto ref = text(string, "string");
+        if (!ref)
             return std::nullopt;
-        auto uid = append(Node(plist_new_string(text.c_str())));
-        stringUIDs.emplace(text, uid);
+        auto uid = append(*ref);
+        stringUIDs.emplace(string, uid);
         return uid;
     }
 
@@ -224,16 +272,13 @@ struct KeyedArchiver::State {
         case Value::Kind::string:
             return archiveString(*value.asString());
         case Value::Kind::boolean:
+            return append(writer.addBool(value.asBool().value_or(false)));
         case Value::Kind::integer:
+            return append(writer.addInteger(value.asInteger().value_or(0)));
         case Value::Kind::real:
-        case Value::Kind::data: {
-            auto node = PropertyList::makeNode(value);
-            if (!node) {
-                fail(node.error());
-                return std::nullopt;
-            }
-            return append(std::move(*node));
-        }
+            return append(writer.addReal(value.asDouble().value_or(0)));
+        case Value::Kind::data:
+            return append(writer.addData(*value.asData()));
         case Value::Kind::array:
             return archiveArray(*value.asArray());
         case Value::Kind::dictionary:
@@ -251,24 +296,27 @@ struct KeyedArchiver::State {
         return std::nullopt;
     }
 
-    /// Fills NS.objects (and NS.keys) with references; nothing if an element failed.
-    std::optional<Node> references(const std::vector<const Value*>& values) {
-        Node array(plist_new_array());
-        for (const Value* element : values) {
-            auto uid = archive(*element);
+    /// The array of references that NS.objects (or NS.keys) holds; nothing if an element failed.
+    template <class Range, class Project>
+    std::optional<Ref> references(const Range& values, Project project) {
+        std::vector<Ref> refs;
+        refs.reserve(values.size());
+        for (const auto& element : values) {
+            auto uid = archive(project(element));
             if (!uid)
                 return std::nullopt;
-            plist_array_append_item(array.get(), plist_new_uid(*uid));
+            refs.push_back(reference(*uid));
         }
-        return array;
+        return writer.addArray(refs);
     }
 
-    std::optional<std::uint64_t> finishCollection(std::uint64_t uid, Node collection, const char* className) {
+    std::optional<std::uint64_t> finishCollection(std::uint64_t uid, std::vector<std::pair<Ref, Ref>> fields,
+                                                  const char* className) {
         auto classRef = classUID(className);
         if (!classRef)
             return std::nullopt;
-        plist_dict_set_item(collection.get(), "$class", plist_new_uid(*classRef));
-        objects[uid] = std::move(collection);
+        fields.emplace_back(writer.addString("$class"), reference(*classRef));
+        objects[uid] = writer.addDictionary(fields);
         --depth;
         return uid;
     }
@@ -276,40 +324,32 @@ struct KeyedArchiver::State {
     std::optional<std::uint64_t> archiveArray(const Array& array) {
         if (!enter())
             return std::nullopt;
-        auto uid = append(Node()); // reserve the slot so that the container precedes its elements
-        std::vector<const Value*> elements;
-        elements.reserve(array.size());
-        for (const auto& element : array)
-            elements.push_back(&element);
-        auto refs = references(elements);
+        auto uid = append(unfinished); // reserve the slot so that the container precedes its elements
+        auto refs = references(array, [](const Value& element) -> const Value& { return element; });
         if (!refs)
             return std::nullopt;
-        Node collection(plist_new_dict());
-        plist_dict_set_item(collection.get(), "NS.objects", refs->release());
-        return finishCollection(uid, std::move(collection), "NSArray");
+        return finishCollection(uid, {{writer.addString("NS.objects"), *refs}}, "NSArray");
     }
 
     std::optional<std::uint64_t> archiveDictionary(const Dictionary& dictionary) {
         if (!enter())
             return std::nullopt;
-        auto uid = append(Node());
-        Node keys(plist_new_array());
-        std::vector<const Value*> values;
-        values.reserve(dictionary.size());
-        for (const auto& [key, element] : dictionary) {
-            auto keyUID = archiveString(key);
+        auto uid = append(unfinished);
+        std::vector<Ref> keys;
+        keys.reserve(dictionary.size());
+        for (const auto& entry : dictionary) {
+            auto keyUID = archiveString(entry.first);
             if (!keyUID)
                 return std::nullopt;
-            plist_array_append_item(keys.get(), plist_new_uid(*keyUID));
-            values.push_back(&element);
+            keys.push_back(reference(*keyUID));
         }
-        auto refs = references(values);
+        auto keyArray = writer.addArray(keys);
+        auto refs = references(dictionary, [](const auto& entry) -> const Value& { return entry.second; });
         if (!refs)
             return std::nullopt;
-        Node collection(plist_new_dict());
-        plist_dict_set_item(collection.get(), "NS.keys", keys.release());
-        plist_dict_set_item(collection.get(), "NS.objects", refs->release());
-        return finishCollection(uid, std::move(collection), "NSDictionary");
+        return finishCollection(
+            uid, {{writer.addString("NS.keys"), keyArray}, {writer.addString("NS.objects"), *refs}},
+            "NSDictionary");
     }
 
     std::optional<std::uint64_t> archiveObject(const ObjectPtr& object);
@@ -334,23 +374,24 @@ std::optional<std::uint64_t> KeyedArchiver::State::archiveObject(const ObjectPtr
     }
     if (!enter())
         return std::nullopt;
-    auto uid = append(Node());
+    auto uid = append(unfinished);
     archivedObjects.emplace(object.get(), Archived{uid, object, true});
-    containers.emplace_back(plist_new_dict());
+    containers.emplace_back();
     try {
         coding->encode(*owner);
     } catch (...) {
         fail(currentExceptionAsError());
     }
-    Node fields = std::move(containers.back());
+    Fields fields = std::move(containers.back());
     containers.pop_back();
     if (failed())
         return std::nullopt;
     auto classRef = classUID(object->className());
     if (!classRef)
         return std::nullopt;
-    plist_dict_set_item(fields.get(), "$class", plist_new_uid(*classRef));
-    objects[uid] = std::move(fields);
+    // Stored keys never equal "$class": those starting with '$' gained another.
+    fields.entries.emplace_back(writer.addString("$class"), reference(*classRef));
+    objects[uid] = writer.addDictionary(fields.entries);
     archivedObjects.at(object.get()).inProgress = false;
     --depth;
     return uid;
@@ -373,15 +414,18 @@ void KeyedArchiver::encodeString(std::string_view value, std::string_view key) {
 }
 
 void KeyedArchiver::encodeInt64(std::int64_t value, std::string_view key) {
-    state_->set(key, Node(plist_new_uint(static_cast<std::uint64_t>(value))));
+    if (!state_->failed())
+        state_->set(key, state_->writer.addInteger(value));
 }
 
 void KeyedArchiver::encodeDouble(double value, std::string_view key) {
-    state_->set(key, Node(plist_new_real(value)));
+    if (!state_->failed())
+        state_->set(key, state_->writer.addReal(value));
 }
 
 void KeyedArchiver::encodeBool(bool value, std::string_view key) {
-    state_->set(key, Node(plist_new_bool(value ? 1 : 0)));
+    if (!state_->failed())
+        state_->set(key, state_->writer.addBool(value));
 }
 
 void KeyedArchiver::encodeData(std::span<const std::uint8_t> value, std::string_view key) {
@@ -392,7 +436,7 @@ void KeyedArchiver::encodeValue(const Value& value, std::string_view key) {
     if (state_->failed())
         return;
     if (auto uid = state_->archive(value))
-        state_->set(key, Node(plist_new_uid(*uid)));
+        state_->set(key, state_->reference(*uid));
 }
 
 void KeyedArchiver::encodeObject(const ObjectPtr& object, std::string_view key) {
@@ -413,19 +457,20 @@ Expected<Data> KeyedArchiver::encodedData() {
         s.fail(Code::codingFailed, "The archive is already finished.");
     if (s.containers.size() != 1)
         s.fail(Code::codingFailed, "The archive cannot be finished while encoding an object.");
+    if (std::find(s.objects.begin(), s.objects.end(), State::unfinished) != s.objects.end())
+        s.fail(Code::codingFailed, "The archive holds an object that was never finished.");
     if (s.failed())
         return Unexpected{s.error};
     s.finished = true;
 
-    Node root(plist_new_dict());
-    plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
-    plist_dict_set_item(root.get(), "$version", plist_new_uint(archiveVersion));
-    plist_dict_set_item(root.get(), "$top", s.containers.front().release());
-    Node objects(plist_new_array());
-    for (auto& object : s.objects)
-        plist_array_append_item(objects.get(), object.release());
-    plist_dict_set_item(root.get(), "$objects", objects.release());
-    return PropertyList::write(root.get(), PropertyList::Format::binary);
+    auto& w = s.writer;
+    const std::pair<Ref, Ref> root[] = {
+        {w.addString("$archiver"), w.addString("NSKeyedArchiver")},
+        {w.addString("$version"), w.addInteger(static_cast<std::int64_t>(archiveVersion))},
+        {w.addString("$top"), w.addDictionary(s.containers.front().entries)},
+        {w.addString("$objects"), w.addArray(s.objects)},
+    };
+    return w.finish(w.addDictionary(root));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "joblark/Foundation/PropertyList.hpp"
 
+#include "BinaryPropertyListWriter.hpp"
+
 #include <plist/plist.h>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 
 namespace joblark::PropertyList {
 namespace {
+
+using detail::checkString;
 
 using Code = PropertyListError::Code;
 
@@ -313,14 +317,31 @@ bool isValidUTF8(std::string_view s) {
     return true;
 }
 
-std::optional<Unexpected> checkString(const std::string& s, const char* what) {
-    if (s.find('\0') != std::string::npos)
-        return failure(Code::unsupportedValue,
-                       std::string("Property list ") + what + " cannot contain NUL characters.");
-    if (!isValidUTF8(s))
-        return failure(Code::unsupportedValue,
-                       std::string("Property list ") + what + " must be valid UTF-8.");
-    return std::nullopt;
+/// Why `value` has no property-list form (it is none of the kinds converted by the callers).
+Unexpected unsupported(const Value& value) {
+    switch (value.kind()) {
+    case Value::Kind::null:
+        return failure(Code::unsupportedValue, "Property lists cannot hold null values.");
+    case Value::Kind::error:
+        return failure(Code::unsupportedValue, "Property lists cannot hold errors.");
+    case Value::Kind::object: {
+        auto object = value.asObject();
+        return failure(Code::unsupportedValue, "Property lists cannot hold objects (" +
+                                                   (object ? object->className() : std::string("null")) +
+                                                   ").");
+    }
+    case Value::Kind::taskResult:
+        return failure(Code::unsupportedValue, "Property lists cannot hold task results.");
+    case Value::Kind::boolean:
+    case Value::Kind::integer:
+    case Value::Kind::real:
+    case Value::Kind::string:
+    case Value::Kind::array:
+    case Value::Kind::dictionary:
+    case Value::Kind::data:
+        break; // converted above
+    }
+    return failure(Code::unsupportedValue, "Unknown value kind.");
 }
 
 Expected<Node> nodeFrom(const Value& value, std::size_t depth) {
@@ -367,29 +388,53 @@ Expected<Node> nodeFrom(const Value& value, std::size_t depth) {
         }
         return dict;
     }
-    switch (value.kind()) {
-    case Value::Kind::null:
-        return failure(Code::unsupportedValue, "Property lists cannot hold null values.");
-    case Value::Kind::error:
-        return failure(Code::unsupportedValue, "Property lists cannot hold errors.");
-    case Value::Kind::object: {
-        auto object = value.asObject();
-        return failure(Code::unsupportedValue, "Property lists cannot hold objects (" +
-                                                   (object ? object->className() : std::string("null")) +
-                                                   ").");
+    return unsupported(value);
+}
+
+using BinaryWriter = detail::BinaryWriter;
+
+/// The same conversion as nodeFrom, straight into a binary writer.
+Expected<BinaryWriter::Ref> binaryFrom(BinaryWriter& writer, const Value& value, std::size_t depth) {
+    if (depth > maximumDepth)
+        return failure(Code::tooComplex, "The value is nested too deeply for a property list.");
+    if (auto flag = value.asBool())
+        return writer.addBool(*flag);
+    if (auto integer = value.asInteger())
+        return writer.addInteger(*integer);
+    if (value.isReal())
+        return writer.addReal(value.asDouble().value_or(0));
+    if (const auto* text = value.asString()) {
+        if (auto problem = checkString(*text, "strings"))
+            return *problem;
+        return writer.addString(*text);
     }
-    case Value::Kind::taskResult:
-        return failure(Code::unsupportedValue, "Property lists cannot hold task results.");
-    case Value::Kind::boolean:
-    case Value::Kind::integer:
-    case Value::Kind::real:
-    case Value::Kind::string:
-    case Value::Kind::array:
-    case Value::Kind::dictionary:
-    case Value::Kind::data:
-        break; // converted above
+    if (const auto* data = value.asData())
+        return writer.addData(*data);
+    if (const auto* elements = value.asArray()) {
+        std::vector<BinaryWriter::Ref> refs;
+        refs.reserve(elements->size());
+        for (const auto& element : *elements) {
+            auto child = binaryFrom(writer, element, depth + 1);
+            if (!child)
+                return Unexpected{child.error()};
+            refs.push_back(*child);
+        }
+        return writer.addArray(refs);
     }
-    return failure(Code::unsupportedValue, "Unknown value kind.");
+    if (const auto* entries = value.asDictionary()) {
+        std::vector<std::pair<BinaryWriter::Ref, BinaryWriter::Ref>> refs;
+        refs.reserve(entries->size());
+        for (const auto& [key, element] : *entries) {
+            if (auto problem = checkString(key, "keys"))
+                return *problem;
+            auto child = binaryFrom(writer, element, depth + 1);
+            if (!child)
+                return Unexpected{child.error()};
+            refs.emplace_back(writer.addString(key), *child);
+        }
+        return writer.addDictionary(refs);
+    }
+    return unsupported(value);
 }
 
 Expected<Value> valueFrom(plist_t node, std::size_t depth) {
@@ -486,6 +531,16 @@ Expected<Value> valueFrom(plist_t node, std::size_t depth) {
 
 } // namespace
 
+std::optional<Unexpected> detail::checkString(std::string_view text, const char* what) {
+    if (text.find('\0') != std::string_view::npos)
+        return failure(Code::unsupportedValue,
+                       std::string("Property list ") + what + " cannot contain NUL characters.");
+    if (!isValidUTF8(text))
+        return failure(Code::unsupportedValue,
+                       std::string("Property list ") + what + " must be valid UTF-8.");
+    return std::nullopt;
+}
+
 void Node::reset(Handle node) {
     if (node_ && node_ != node)
         plist_free(node_);
@@ -543,6 +598,13 @@ Expected<Value> makeValue(Node::Handle node) {
 }
 
 Expected<Data> serialize(const Value& value, Format format) {
+    if (format == Format::binary) {
+        BinaryWriter writer;
+        auto root = binaryFrom(writer, value, 0);
+        if (!root)
+            return Unexpected{root.error()};
+        return writer.finish(*root);
+    }
     auto node = makeNode(value);
     if (!node)
         return Unexpected{node.error()};

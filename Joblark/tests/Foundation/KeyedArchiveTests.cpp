@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <stdexcept>
 
@@ -190,6 +191,58 @@ TEST_F(KeyedArchiveTest, ObjectGraphsRoundTripWithSharedObjectsStoredOnce) {
     auto wrongRoot = KeyedUnarchiver::unarchivedObjectOfClass<Thrower>(*archive, people);
     ASSERT_FALSE(wrongRoot);
     EXPECT_EQ(codeOf(wrongRoot.error()), Code::codingFailed);
+}
+
+TEST_F(KeyedArchiveTest, LargeSharedGraphsWithWideValuesReadBackUnchanged) {
+    auto shared = person("Zoë 😀", -7);
+    auto inner = KeyedArchiver::archivedData(Value(person("inner ✓", 3)));
+    ASSERT_TRUE(inner) << inner.error()->localizedDescription();
+    shared->attributes = Dictionary{{"blob", Data(40, 0x5A)},
+                                    {"archive", *inner}, // an archive inside an archive, as data
+                                    {"ratio", -0.125},
+                                    {"min", std::numeric_limits<std::int64_t>::min()},
+                                    {"max", std::numeric_limits<std::int64_t>::max()},
+                                    {"none", Array{}},
+                                    {"empty", Dictionary{}}};
+    auto root = person("Ωmega", 1);
+    root->bestFriend = shared;
+    for (std::int64_t i = 0; i < 20; ++i) { // past the one-byte count of a short array
+        auto f = person("friend ✓ " + std::to_string(i), -i * 1'000'000'007);
+        f->bestFriend = shared;
+        root->friends.push_back(f);
+    }
+    KeyedArchiver archiver;
+    archiver.encodeString("first", "label");
+    archiver.encodeObject(root, "root");
+    archiver.encodeString("second", "label"); // the later value wins
+    auto archive = archiver.encodedData();
+    ASSERT_TRUE(archive) << archive.error()->localizedDescription();
+
+    KeyedUnarchiver unarchiver(*archive, people);
+    EXPECT_EQ(unarchiver.decodeString("label"), "second");
+    auto back = unarchiver.decodeObject<Person>("root");
+    ASSERT_TRUE(back) << (unarchiver.error() ? unarchiver.error()->localizedDescription() : "no root");
+    EXPECT_EQ(back->name, "Ωmega");
+    ASSERT_EQ(back->friends.size(), 20u);
+    ASSERT_TRUE(back->bestFriend);
+    for (std::size_t i = 0; i < back->friends.size(); ++i) {
+        EXPECT_EQ(back->friends[i]->name, "friend ✓ " + std::to_string(i));
+        EXPECT_EQ(back->friends[i]->age, -static_cast<std::int64_t>(i) * 1'000'000'007);
+        EXPECT_EQ(back->friends[i]->bestFriend.get(), back->bestFriend.get()) << "stored once, shared";
+    }
+    EXPECT_EQ(back->bestFriend->name, "Zoë 😀");
+    EXPECT_EQ(back->bestFriend->age, -7);
+    EXPECT_EQ(back->bestFriend->attributes, shared->attributes);
+    auto innerBack = KeyedUnarchiver::unarchivedObjectOfClass<Person>(
+        *back->bestFriend->attributes.find("archive")->asData());
+    ASSERT_TRUE(innerBack) << innerBack.error()->localizedDescription();
+    EXPECT_EQ((*innerBack)->name, "inner ✓");
+
+    const Value raw = *PropertyList::deserialize(*archive);
+    const Array& objects = *raw.find("$objects")->asArray();
+    EXPECT_EQ(std::count(objects.begin(), objects.end(), Value("Zoë 😀")), 1);
+    EXPECT_EQ(std::count_if(objects.begin(), objects.end(), [](const Value& o) { return o.find("age"); }),
+              22);
 }
 
 TEST_F(KeyedArchiveTest, TopLevelKeysDecodeAndWrongTypesReadBackAbsent) {

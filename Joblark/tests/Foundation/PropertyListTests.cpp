@@ -96,6 +96,59 @@ TEST(PropertyListTest, ValuesRoundTripInBothFormatsKeepingTheirKinds) {
     EXPECT_DOUBLE_EQ(*date->asDouble(), 978307200.0 + 86400.0);
 }
 
+TEST(PropertyListTest, BinaryOutputReadsBackThroughLibplistAtEveryWidth) {
+    Array manyStrings; // more than 256 objects: two-byte references
+    for (int i = 0; i < 300; ++i)
+        manyStrings.emplace_back("item " + std::to_string(i));
+    Array manyIntegers; // more than 65,536 objects and a file past 64 KiB: four-byte references and offsets
+    for (std::int64_t i = 0; i < 70'000; ++i)
+        manyIntegers.emplace_back(i * 7919 - 1'000'000);
+    Dictionary wide;
+    for (int i = 0; i < 40; ++i)
+        wide.emplace("key ✓ " + std::to_string(i), Array(static_cast<std::size_t>(i), Value(i % 2 == 0)));
+    const std::vector<std::pair<const char*, Value>> cases{
+        {"strings", Array{"Grüße", "✓", "😀 outside the BMP", "日本語のテキストは十五文字より長いです", "",
+                          "$null", std::string(14, 'a'), std::string(15, 'b'), std::string(16, 'c')}},
+        {"integers",
+         Array{0, 255, 256, 65535, 65536, std::int64_t{4294967295}, std::int64_t{4294967296}, -1, -256,
+               std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}},
+        {"reals", Array{0.0, -2.5, 1e300, 5e-324, 0.1, 0.1}},
+        {"data", Array{Data{}, Data(14, 0xAB), Data(15, 0xCD), Data(300, 7)}},
+        {"containers", Dictionary{{"empty array", Array{}},
+                                  {"empty dictionary", Dictionary{}},
+                                  {"fifteen", Array(15, Value("same"))},
+                                  {"wide", wide},
+                                  {"many", manyStrings}}},
+        {"many objects", manyIntegers},
+    };
+    for (const auto& [name, value] : cases) {
+        auto bytes = PropertyList::serialize(value);
+        ASSERT_TRUE(bytes) << name << ": " << bytes.error()->localizedDescription();
+        auto back = PropertyList::deserialize(*bytes);
+        ASSERT_TRUE(back) << name << ": " << back.error()->localizedDescription();
+        EXPECT_EQ(*back, value) << name;
+        // Equality compares numbers across kinds; libplist's own XML writer is the reference here.
+        auto xml = PropertyList::serialize(*back, Format::xml);
+        auto reference = PropertyList::serialize(value, Format::xml);
+        ASSERT_TRUE(xml && reference) << name;
+        EXPECT_EQ(*xml, *reference) << name;
+    }
+
+    // Text beyond ASCII is UTF-16BE behind a 0x6n marker (surrogate pairs for U+10000 and up).
+    const std::vector<std::pair<std::string, Data>> encodings{
+        {"A✓", {0x62, 0x00, 0x41, 0x27, 0x13}},
+        {"😀", {0x62, 0xD8, 0x3D, 0xDE, 0x00}},
+        {"plain", {0x55, 'p', 'l', 'a', 'i', 'n'}},
+    };
+    for (const auto& [text, expected] : encodings) {
+        auto bytes = PropertyList::serialize(Value(text));
+        ASSERT_TRUE(bytes && bytes->size() > 8 + expected.size()) << text;
+        EXPECT_EQ(Data(bytes->begin() + 8, bytes->begin() + 8 + static_cast<std::ptrdiff_t>(expected.size())),
+                  expected)
+            << text;
+    }
+}
+
 TEST(PropertyListTest, ValuesWithoutAPropertyListTypeAreRefused) {
     struct Thing : Object {};
     const std::vector<std::pair<Value, Code>> refused{
