@@ -100,6 +100,30 @@ void replaceById(std::optional<std::vector<std::shared_ptr<T>>>& list, const std
     list->insert(list->begin() + at, updated);
 }
 
+/// Runs `task`, then on the main thread (whatever its outcome) folds it into the controller when
+/// the controller still exists and the task succeeded, then calls the completion.
+template <class T, class Fold>
+void runThenFold(std::weak_ptr<AppStateController> weak, std::shared_ptr<T> task,
+                 AppStateController::Completion completion, Fold fold) {
+    auto step = std::make_shared<UITask>(true, [weak, task, completion, fold] {
+        if (auto self = weak.lock(); self && succeeded(*task))
+            fold(*self, *task);
+        call(completion, succeeded(*task), firstError(*task));
+    });
+    TaskController::performInSeries(TaskController::Operations{task, step}, false);
+}
+
+/// "public" and "status", each only when given.
+template <class Status>
+Dictionary patchParameters(std::optional<bool> isPublic, std::optional<Status> status) {
+    Dictionary params;
+    if (isPublic)
+        params["public"] = *isPublic;
+    if (status)
+        params["status"] = std::string(rawValue(*status));
+    return params;
+}
+
 } // namespace
 
 void AppStateController::registerDefaults() {
@@ -422,21 +446,18 @@ void AppStateController::createEndpoint(const std::string& name, const joblark::
     platformLog().notice("[SYNC] Creating endpoint...");
     auto create = std::make_shared<CreateEndpoint>(ServiceURLs::endpoints());
     create->params = Dictionary{{"name", name}, {"endpoint_url", url.absoluteString()}};
-    std::weak_ptr<AppStateController> weak = weak_from_this();
-    auto fold = std::make_shared<UITask>(true, [weak, create, completion] {
-        auto self = weak.lock();
-        if (self && succeeded(*create))
-            if (auto endpoint = create->model()) {
-                std::optional<std::vector<std::shared_ptr<Endpoint>>> list;
-                if (self->state && self->state->endpoints) {
-                    list = self->state->endpoints;
-                    list->push_back(endpoint);
-                }
-                self->announceEndpoints(list);
-            }
-        call(completion, succeeded(*create), firstError(*create));
-    });
-    TaskController::performInSeries(TaskController::Operations{create, fold}, false);
+    runThenFold(weak_from_this(), create, std::move(completion),
+                [](AppStateController& self, CreateEndpoint& task) {
+                    auto endpoint = task.model();
+                    if (!endpoint)
+                        return;
+                    std::optional<std::vector<std::shared_ptr<Endpoint>>> list;
+                    if (self.state && self.state->endpoints) {
+                        list = self.state->endpoints;
+                        list->push_back(endpoint);
+                    }
+                    self.announceEndpoints(list);
+                });
 }
 
 void AppStateController::updateEndpoint(const joblark::URL& url, std::optional<bool> isPublic,
@@ -444,78 +465,51 @@ void AppStateController::updateEndpoint(const joblark::URL& url, std::optional<b
                                         std::optional<Endpoint::Status> status, Completion completion) {
     platformLog().notice("[SYNC] Updating endpoint...");
     auto patch = std::make_shared<PatchEndpoint>(url);
-    Dictionary params;
-    if (isPublic)
-        params["public"] = *isPublic;
+    patch->params = patchParameters(isPublic, status);
     if (ensureValidCert)
-        params["ensure_valid_cert"] = *ensureValidCert;
-    if (status)
-        params["status"] = std::string(rawValue(*status));
-    patch->params = std::move(params);
-    std::weak_ptr<AppStateController> weak = weak_from_this();
-    auto fold = std::make_shared<UITask>(true, [weak, patch, completion] {
-        auto self = weak.lock();
-        if (self && succeeded(*patch))
-            if (auto endpoint = patch->model()) {
-                std::optional<std::vector<std::shared_ptr<Endpoint>>> list;
-                if (self->state)
-                    list = self->state->endpoints;
-                replaceById(list, endpoint);
-                self->announceEndpoints(list);
-            }
-        call(completion, succeeded(*patch), firstError(*patch));
-    });
-    TaskController::performInSeries(TaskController::Operations{patch, fold}, false);
+        (*patch->params)["ensure_valid_cert"] = *ensureValidCert;
+    runThenFold(weak_from_this(), patch, std::move(completion),
+                [](AppStateController& self, PatchEndpoint& task) {
+                    if (auto endpoint = task.model()) {
+                        auto list = self.state ? self.state->endpoints : std::nullopt;
+                        replaceById(list, endpoint);
+                        self.announceEndpoints(list);
+                    }
+                });
 }
 
 void AppStateController::updateMeasure(const joblark::URL& url, std::optional<bool> isPublic,
                                        std::optional<Measure::Status> status, Completion completion) {
     auto patch = std::make_shared<PatchMeasure>(url);
-    Dictionary params;
-    if (isPublic)
-        params["public"] = *isPublic;
-    if (status)
-        params["status"] = std::string(rawValue(*status));
-    patch->params = std::move(params);
-    std::weak_ptr<AppStateController> weak = weak_from_this();
-    auto fold = std::make_shared<UITask>(true, [weak, patch, completion] {
-        auto self = weak.lock();
-        if (self && succeeded(*patch))
-            if (auto measure = patch->model()) {
-                std::optional<std::vector<std::shared_ptr<Measure>>> list;
-                if (self->state)
-                    list = self->state->measures;
-                replaceById(list, measure);
-                self->announceMeasures(list);
-            }
-        call(completion, succeeded(*patch), firstError(*patch));
-    });
-    TaskController::performInSeries(TaskController::Operations{patch, fold}, false);
+    patch->params = patchParameters(isPublic, status);
+    runThenFold(weak_from_this(), patch, std::move(completion),
+                [](AppStateController& self, PatchMeasure& task) {
+                    if (auto measure = task.model()) {
+                        auto list = self.state ? self.state->measures : std::nullopt;
+                        replaceById(list, measure);
+                        self.announceMeasures(list);
+                    }
+                });
 }
 
 void AppStateController::deleteResource(const joblark::URL& url, Completion completion) {
     platformLog().notice("[SYNC] deleting endpoint/measure...");
     auto destroy = std::make_shared<DestroyResource>(url);
-    std::weak_ptr<AppStateController> weak = weak_from_this();
-    auto fold = std::make_shared<UITask>(true, [weak, destroy, url, completion] {
-        auto self = weak.lock();
-        if (self && succeeded(*destroy)) {
-            auto endpoints = self->state ? self->state->endpoints : std::nullopt;
-            auto measures = self->state ? self->state->measures : std::nullopt;
-            const std::string target = url.absoluteString();
-            auto at = [&](const auto& resource) {
-                return resource && resource->url && resource->url->absoluteString() == target;
-            };
-            if (endpoints)
-                std::erase_if(*endpoints, at);
-            if (measures)
-                std::erase_if(*measures, at);
-            self->announceEndpoints(endpoints);
-            self->announceMeasures(measures);
-        }
-        call(completion, succeeded(*destroy), firstError(*destroy));
-    });
-    TaskController::performInSeries(TaskController::Operations{destroy, fold}, false);
+    runThenFold(weak_from_this(), destroy, std::move(completion),
+                [url](AppStateController& self, DestroyResource&) {
+                    auto endpoints = self.state ? self.state->endpoints : std::nullopt;
+                    auto measures = self.state ? self.state->measures : std::nullopt;
+                    const std::string target = url.absoluteString();
+                    auto at = [&](const auto& resource) {
+                        return resource && resource->url && resource->url->absoluteString() == target;
+                    };
+                    if (endpoints)
+                        std::erase_if(*endpoints, at);
+                    if (measures)
+                        std::erase_if(*measures, at);
+                    self.announceEndpoints(endpoints);
+                    self.announceMeasures(measures);
+                });
 }
 
 // --- push devices --------------------------------------------------------------------------------------
