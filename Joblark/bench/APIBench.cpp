@@ -1,10 +1,10 @@
 // HTTP and JSON figures, each beside a baseline measured in the same run:
 //   a 1.5 MB list body parsed into Value (and then into models)  vs. RapidJSON's own Document
 //   1,000 sequential small GETs through APITasks                  vs. a bare libcurl easy handle
-#include "joblark/APITask.hpp"
-#include "joblark/ConstructableAPITask.hpp"
+#include "joblark/API/APITask.hpp"
+#include "joblark/API/ConstructableAPITask.hpp"
 #include "joblark/Foundation/JSON.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>

@@ -1,6 +1,6 @@
 // Snapshot differences for a list of model rows: N items, of which 100 places differ (moves,
 // deletions and insertions), for N = 1,000 to 100,000 to show the growth.
-#include "joblark/ListView.hpp"
+#include "joblark/Lists/ListView.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -3,10 +3,10 @@
 //   group of CPU-bound children       vs. a minimal fixed pool with a latch
 //   eight tasks that block for 1 s    (wall time; ideal is 1 s)
 //   composites nested eight deep      (wall time and peak thread count)
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/WorkerPool.hpp"
-#include "joblark/GroupTask.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/GroupTask.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <benchmark/benchmark.h>
 

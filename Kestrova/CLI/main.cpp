@@ -1,8 +1,9 @@
 // kestrova-cli: the terminal front end.
 #include "CLI/CommandLine.hpp"
+#include "Model/Application.hpp"
 
 #include "joblark/Foundation/MainThread.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <cstdlib>
 #include <iostream>
@@ -40,7 +41,7 @@ std::optional<std::string> readSecret(const std::string& prompt) {
 
 int main(int argc, char** argv) {
     // The service log lines are for diagnosis; a terminal command shows only errors unless asked.
-    ::setenv("KESTROVA_LOG", "error", 0);
+    kestrova::identifyApplication("error");
     joblark::MainThread::adoptCurrentThread();
     joblark::TaskController controller;
     kestrova::cli::Terminal terminal{

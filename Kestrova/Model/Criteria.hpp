@@ -2,7 +2,7 @@
 
 #include "Model/RawValue.hpp"
 
-#include "joblark/ConstructableAPITask.hpp"
+#include "joblark/API/JSONConstructable.hpp"
 #include "joblark/Foundation/Date.hpp"
 #include "joblark/Foundation/KeyedArchive.hpp"
 

@@ -6,8 +6,7 @@
 #include "Model/NamedThing.hpp"
 #include "Model/RawValue.hpp"
 
-#include "joblark/ConstructableAPITask.hpp"
-#include "joblark/CursorPagedConstructableAPITask.hpp"
+#include "joblark/API/JSONConstructable.hpp"
 #include "joblark/Foundation/Date.hpp"
 #include "joblark/Foundation/KeyedArchive.hpp"
 #include "joblark/Foundation/URL.hpp"

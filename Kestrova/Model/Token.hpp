@@ -1,6 +1,6 @@
 #pragma once
 
-#include "joblark/ConstructableAPITask.hpp"
+#include "joblark/API/JSONConstructable.hpp"
 #include "joblark/Foundation/Date.hpp"
 
 #include <optional>

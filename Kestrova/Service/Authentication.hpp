@@ -2,8 +2,8 @@
 
 #include "Model/Token.hpp"
 
-#include "joblark/APITask.hpp"
-#include "joblark/ConstructableAPITask.hpp"
+#include "joblark/API/APITask.hpp"
+#include "joblark/API/ConstructableAPITask.hpp"
 #include "joblark/Foundation/URL.hpp"
 
 #include <functional>

@@ -3,7 +3,7 @@
 #include "Model/Endpoint.hpp"
 #include "Service/Authentication.hpp"
 
-#include "joblark/CursorPagedConstructableAPITask.hpp"
+#include "joblark/API/CursorPagedConstructableAPITask.hpp"
 
 #include <optional>
 

@@ -3,11 +3,11 @@
 #include "Service/DeviceTasks.hpp"
 #include "State/DeviceIdentity.hpp"
 
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 namespace kestrova {
 namespace {

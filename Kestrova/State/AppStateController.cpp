@@ -9,16 +9,16 @@
 #include "Service/ServiceURLs.hpp"
 #include "State/DeviceIdentity.hpp"
 
-#include "joblark/AsyncTask.hpp"
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/FileLocations.hpp"
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/MainThread.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
-#include "joblark/GroupTask.hpp"
-#include "joblark/LazyTask.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/AsyncTask.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/GroupTask.hpp"
+#include "joblark/Tasks/LazyTask.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <algorithm>
 #include <chrono>

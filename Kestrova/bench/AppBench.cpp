@@ -4,13 +4,14 @@
 //   kestrova-cli status from a cache of 1,000 endpoints: whole-process time and peak memory
 //        vs. /bin/true started the same way (both under /usr/bin/time, which reports the peak)
 #include "Model/AppState.hpp"
-#include "Service.hpp"
+#include "Model/Application.hpp"
 #include "State/AppStateController.hpp"
-#include "Storage.hpp"
+#include "quillnest/Service.hpp"
+#include "quillnest/Storage.hpp"
 
 #include "joblark/Foundation/RunLoop.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
@@ -284,7 +285,7 @@ BENCHMARK(BM_CommandLineStatusFromACacheOf1000)->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_Baseline_ProcessStart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 int main(int argc, char** argv) {
-    ::setenv("KESTROVA_LOG", "error", 0);
+    kestrova::identifyApplication("error");
     ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
     ::setenv("XDG_CONFIG_HOME", (scratch() / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (scratch() / "data").c_str(), 1);

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <errno.h>
 #include <fcntl.h>
+#include <mutex>
 #include <pwd.h>
 #include <random>
 #include <sys/stat.h>
@@ -43,9 +45,19 @@ void createPrivateDirectories(const fs::path& directory) {
     }
 }
 
+struct ApplicationName {
+    std::mutex mutex;
+    std::string name;
+};
+
+ApplicationName& registeredName() {
+    static ApplicationName name;
+    return name;
+}
+
 fs::path applicationDirectory(const char* variable, const fs::path& fallbackBelowHome) {
     auto base = absoluteEnvironmentPath(variable).value_or(homeDirectory() / fallbackBelowHome);
-    auto directory = base / applicationFolder;
+    auto directory = base / applicationName();
     createPrivateDirectories(directory);
     return directory;
 }
@@ -105,6 +117,22 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 }
 
 } // namespace
+
+void setApplicationName(std::string name) {
+    // A name is one path component: no separators, not "." or "..".
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return;
+    std::lock_guard lock(registeredName().mutex);
+    registeredName().name = std::move(name);
+}
+
+std::string applicationName() {
+    std::lock_guard lock(registeredName().mutex);
+    if (registeredName().name.empty())
+        return program_invocation_short_name && *program_invocation_short_name ? program_invocation_short_name
+                                                                               : "joblark";
+    return registeredName().name;
+}
 
 fs::path homeDirectory() {
     if (auto home = absoluteEnvironmentPath("HOME"))

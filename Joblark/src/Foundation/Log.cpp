@@ -15,18 +15,12 @@ struct LogRegistry {
     std::mutex mutex;
     std::vector<LogCapture*> captures;
     std::atomic<int> captureCount{0};
-    int threshold;
+    std::atomic<int> threshold{static_cast<int>(LogLevel::defaultLevel)};
 
-    LogRegistry() {
-        threshold = static_cast<int>(LogLevel::defaultLevel);
-        if (const char* env = std::getenv("KESTROVA_LOG")) {
-            if (!strcasecmp(env, "debug")) threshold = static_cast<int>(LogLevel::debug);
-            else if (!strcasecmp(env, "info")) threshold = static_cast<int>(LogLevel::info);
-            else if (!strcasecmp(env, "error")) threshold = static_cast<int>(LogLevel::error);
-            else if (!strcasecmp(env, "off") || !strcasecmp(env, "none")) threshold = 100;
-        }
-    }
+    LogRegistry() { Logger::readThresholdFromEnvironment("JOBLARK_LOG"); }
 };
+
+constexpr int thresholdOff = 100;
 
 // Never destroyed: threads may log while the process exits.
 LogRegistry& registry() {
@@ -36,11 +30,16 @@ LogRegistry& registry() {
 
 const char* levelName(LogLevel level) {
     switch (level) {
-    case LogLevel::debug: return "debug";
-    case LogLevel::info: return "info";
-    case LogLevel::defaultLevel: return "default";
-    case LogLevel::error: return "error";
-    case LogLevel::fault: return "fault";
+    case LogLevel::debug:
+        return "debug";
+    case LogLevel::info:
+        return "info";
+    case LogLevel::defaultLevel:
+        return "default";
+    case LogLevel::error:
+        return "error";
+    case LogLevel::fault:
+        return "fault";
     }
     return "default";
 }
@@ -56,8 +55,10 @@ std::string detail::formatLogMessage(std::string_view format, const std::vector<
     std::size_t i = 0;
     while (i < format.size()) {
         std::size_t width = 0;
-        if (format.substr(i, kPublic.size()) == kPublic) width = kPublic.size();
-        else if (format.substr(i, kPlain.size()) == kPlain) width = kPlain.size();
+        if (format.substr(i, kPublic.size()) == kPublic)
+            width = kPublic.size();
+        else if (format.substr(i, kPlain.size()) == kPlain)
+            width = kPlain.size();
         if (width && next < args.size()) {
             out += args[next++];
             i += width;
@@ -66,6 +67,29 @@ std::string detail::formatLogMessage(std::string_view format, const std::vector<
         }
     }
     return out;
+}
+
+void Logger::setThreshold(std::optional<LogLevel> level) {
+    registry().threshold.store(level ? static_cast<int>(*level) : thresholdOff, std::memory_order_relaxed);
+}
+
+bool Logger::readThresholdFromEnvironment(const char* variable) {
+    const char* env = std::getenv(variable);
+    if (!env || !*env)
+        return false;
+    if (!strcasecmp(env, "debug"))
+        setThreshold(LogLevel::debug);
+    else if (!strcasecmp(env, "info"))
+        setThreshold(LogLevel::info);
+    else if (!strcasecmp(env, "default"))
+        setThreshold(LogLevel::defaultLevel);
+    else if (!strcasecmp(env, "error"))
+        setThreshold(LogLevel::error);
+    else if (!strcasecmp(env, "off") || !strcasecmp(env, "none"))
+        setThreshold(std::nullopt);
+    else
+        return false;
+    return true;
 }
 
 Logger::Logger(std::string subsystem, std::string category)
@@ -78,16 +102,19 @@ Logger& Logger::general() {
 
 bool Logger::wants(LogLevel level) const {
     auto& r = registry();
-    return r.captureCount.load(std::memory_order_acquire) > 0 || static_cast<int>(level) >= r.threshold;
+    return r.captureCount.load(std::memory_order_acquire) > 0 ||
+           static_cast<int>(level) >= r.threshold.load(std::memory_order_relaxed);
 }
 
 void Logger::write(LogLevel level, std::string message) const {
     auto& r = registry();
     if (r.captureCount.load(std::memory_order_acquire) > 0) {
         std::lock_guard lock(r.mutex);
-        for (auto* capture : r.captures) capture->append(LogEntry{level, subsystem_, category_, message});
+        for (auto* capture : r.captures)
+            capture->append(LogEntry{level, subsystem_, category_, message});
     }
-    if (static_cast<int>(level) < r.threshold) return;
+    if (static_cast<int>(level) < r.threshold.load(std::memory_order_relaxed))
+        return;
 
     auto now = std::chrono::system_clock::now();
     auto seconds = std::chrono::system_clock::to_time_t(now);
@@ -99,8 +126,10 @@ void Logger::write(LogLevel level, std::string message) const {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     std::string line = std::string(stamp) + "." + (millis < 100 ? (millis < 10 ? "00" : "0") : "") +
                        std::to_string(millis) + " ";
-    if (!subsystem_.empty()) line += "[" + subsystem_ + ":" + category_ + "] ";
-    if (level != LogLevel::defaultLevel && level != LogLevel::info) line += std::string("<") + levelName(level) + "> ";
+    if (!subsystem_.empty())
+        line += "[" + subsystem_ + ":" + category_ + "] ";
+    if (level != LogLevel::defaultLevel && level != LogLevel::info)
+        line += std::string("<") + levelName(level) + "> ";
     line += message;
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -133,11 +162,14 @@ std::vector<LogEntry> LogCapture::entries() const {
 std::vector<std::string> LogCapture::messages() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> out;
-    for (const auto& e : entries_) out.push_back(e.message);
+    for (const auto& e : entries_)
+        out.push_back(e.message);
     return out;
 }
 
-bool LogCapture::contains(std::string_view fragment) const { return count(fragment) > 0; }
+bool LogCapture::contains(std::string_view fragment) const {
+    return count(fragment) > 0;
+}
 
 std::size_t LogCapture::count(std::string_view fragment) const {
     std::lock_guard lock(mutex_);

@@ -1,9 +1,9 @@
 #include "LocalHTTPServer.hpp"
 #include "TestSupport.hpp"
 
-#include "joblark/APITask.hpp"
-#include "joblark/ConstructableAPITask.hpp"
-#include "joblark/CursorPagedConstructableAPITask.hpp"
+#include "joblark/API/APITask.hpp"
+#include "joblark/API/ConstructableAPITask.hpp"
+#include "joblark/API/CursorPagedConstructableAPITask.hpp"
 #include "joblark/Foundation/JSON.hpp"
 #include "joblark/Foundation/Log.hpp"
 

@@ -44,6 +44,10 @@ protected:
 
 TEST_F(FileLocationsTest, DirectoriesFollowAbsoluteXDGVariablesOrHomeAndArePrivate) {
     const auto home = temp.path() / "home";
+    // Unnamed, the program's own name is the folder; a name that is not one component is refused.
+    EXPECT_EQ(FileLocations::cacheDirectory(), home / ".cache" / program_invocation_short_name);
+    FileLocations::setApplicationName("kestrova");
+    FileLocations::setApplicationName("../escape");
     EXPECT_EQ(FileLocations::cacheDirectory(), home / ".cache" / "kestrova");
     EXPECT_EQ(FileLocations::configDirectory(), home / ".config" / "kestrova");
     env.set("XDG_CACHE_HOME", "relative/cache"); // relative and empty values are ignored

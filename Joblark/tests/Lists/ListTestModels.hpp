@@ -1,7 +1,7 @@
 #pragma once
 
 // A small cursor-paged model, its page task, and archiving, for the paged-list tests.
-#include "joblark/CursorPagedConstructableAPITask.hpp"
+#include "joblark/API/CursorPagedConstructableAPITask.hpp"
 #include "joblark/Foundation/KeyedArchive.hpp"
 
 namespace joblark::testing {

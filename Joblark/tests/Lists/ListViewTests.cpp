@@ -3,7 +3,7 @@
 #include "TestSupport.hpp"
 
 #include "joblark/Foundation/JSON.hpp"
-#include "joblark/PaginatedListViewController.hpp"
+#include "joblark/Lists/PaginatedListViewController.hpp"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "TestSupport.hpp"
 
 #include "joblark/Foundation/JSON.hpp"
-#include "joblark/PaginatedDataSource.hpp"
+#include "joblark/Lists/PaginatedDataSource.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "TestSupport.hpp"
 
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/WorkerPool.hpp"
-#include "joblark/GroupTask.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/GroupTask.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "TestSupport.hpp"
 
-#include "joblark/BlockTask.hpp"
-#include "joblark/FlowTask.hpp"
 #include "joblark/Foundation/MainThread.hpp"
-#include "joblark/LazyTask.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/FlowTask.hpp"
+#include "joblark/Tasks/LazyTask.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "TestSupport.hpp"
 
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
-#include "joblark/PendingNotificationTask.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/PendingNotificationTask.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "TestSupport.hpp"
 
 #include "joblark/Foundation/Log.hpp"
-#include "joblark/SafeRetryTask.hpp"
+#include "joblark/Tasks/SafeRetryTask.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #include "TestSupport.hpp"
 
-#include "joblark/AsyncTask.hpp"
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/MainThread.hpp"
-#include "joblark/SimpleAsyncronousOperation.hpp"
+#include "joblark/Tasks/AsyncTask.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/SimpleAsyncronousOperation.hpp"
 
 #include <gtest/gtest.h>
 

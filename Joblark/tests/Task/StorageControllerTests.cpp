@@ -1,4 +1,4 @@
-#include "joblark/StorageController.hpp"
+#include "joblark/Tasks/StorageController.hpp"
 
 #include "joblark/Foundation/FileLocations.hpp"
 #include "joblark/Foundation/Log.hpp"
@@ -85,7 +85,8 @@ protected:
 TEST_F(StorageControllerTest, StoredValuesLoadBackInAnotherController) {
     const Array list{1, "two", Dictionary{{"three", 3.0}}};
     const Dictionary settings{{"enabled", true}, {"limits", Array{1, 2}}};
-    EXPECT_EQ(StorageController().location(), temp.path() / "data" / "kestrova" / "DataStore.archive");
+    FileLocations::setApplicationName("storage-app");
+    EXPECT_EQ(StorageController().location(), temp.path() / "data" / "storage-app" / "DataStore.archive");
     StorageController writer(file("Test.archive"));
     for (const auto& [key, value] : std::vector<std::pair<std::string, Value>>{
              {"greeting", "hello"},

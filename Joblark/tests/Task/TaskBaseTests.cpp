@@ -1,9 +1,9 @@
 #include "TestSupport.hpp"
 
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/Log.hpp"
-#include "joblark/SimpleTask.hpp"
-#include "joblark/Task.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/SimpleTask.hpp"
+#include "joblark/Tasks/Task.hpp"
 
 #include <gtest/gtest.h>
 

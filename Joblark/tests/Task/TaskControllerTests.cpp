@@ -1,8 +1,8 @@
 #include "TestSupport.hpp"
 
-#include "joblark/BlockTask.hpp"
 #include "joblark/Foundation/MainThread.hpp"
-#include "joblark/TaskLog.hpp"
+#include "joblark/Tasks/BlockTask.hpp"
+#include "joblark/Tasks/TaskLog.hpp"
 
 #include <gtest/gtest.h>
 

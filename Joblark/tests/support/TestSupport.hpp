@@ -2,7 +2,7 @@
 
 #include "joblark/Foundation/Operation.hpp"
 #include "joblark/Foundation/RunLoop.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <chrono>
 #include <functional>

@@ -9,7 +9,7 @@
 
 #include "joblark/Foundation/JSON.hpp"
 #include "joblark/Foundation/Log.hpp"
-#include "joblark/TaskController.hpp"
+#include "joblark/Tasks/TaskController.hpp"
 
 #include <gtest/gtest.h>
 

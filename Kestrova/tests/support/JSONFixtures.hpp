@@ -1,6 +1,6 @@
 #pragma once
 
-#include "joblark/ConstructableAPITask.hpp"
+#include "joblark/API/ConstructableAPITask.hpp"
 #include "joblark/Foundation/JSON.hpp"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <compare>
 #include <string>
 
@@ -8,7 +10,7 @@ namespace joblark {
 /// A point in time, independent of any calendar or time zone: seconds since
 /// 1970-01-01T00:00:00Z, with sub-second precision (a double keeps about a microsecond for
 /// present-day dates).
-class Date {
+class JOBLARK_EXPORT Date {
 public:
     /// The current instant.
     Date();

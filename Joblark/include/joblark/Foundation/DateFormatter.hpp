@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Date.hpp"
 
 #include <memory>
@@ -21,7 +23,7 @@ enum class DateStyle { none, shortStyle, mediumStyle, longStyle, fullStyle };
 ///
 /// Construct once and reuse: building the ICU formatter is the expensive part. string() may be
 /// called from several threads at once (calls are serialised inside).
-class DateFormatter {
+class JOBLARK_EXPORT DateFormatter {
 public:
     DateFormatter(DateStyle dateStyle, DateStyle timeStyle, std::optional<std::string> localeId = {},
                   std::optional<std::string> timeZoneId = {});

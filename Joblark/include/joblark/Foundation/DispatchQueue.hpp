@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,7 +12,7 @@ class RunLoop;
 
 /// A named serial queue: one thread of its own that runs a RunLoop, so timers scheduled from its
 /// work items fire on it too. Destruction runs what was already queued, then joins the thread.
-class DispatchQueue {
+class JOBLARK_EXPORT DispatchQueue {
 public:
     explicit DispatchQueue(std::string label);
     ~DispatchQueue();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,7 +13,7 @@ using ErrorPtr = std::shared_ptr<const Error>;
 
 /// Base of every error in the system. Held as ErrorPtr; concrete kinds are recognised with
 /// std::dynamic_pointer_cast.
-class Error {
+class JOBLARK_EXPORT Error {
 public:
     virtual ~Error() = default;
 
@@ -37,7 +39,7 @@ public:
 };
 
 /// An error that is only a message (and optionally a recovery suggestion).
-class GenericError : public ErrorBase<GenericError> {
+class JOBLARK_EXPORT GenericError : public ErrorBase<GenericError> {
 public:
     explicit GenericError(std::string message, std::optional<std::string> suggestion = std::nullopt)
         : message_(std::move(message)), suggestion_(std::move(suggestion)) {}
@@ -56,11 +58,11 @@ inline ErrorPtr makeError(std::string message) {
 }
 
 /// Turns whatever a piece of work threw into an error value. Call only inside a catch block.
-ErrorPtr currentExceptionAsError();
+JOBLARK_EXPORT ErrorPtr currentExceptionAsError();
 
 } // namespace joblark
 
 namespace joblark {
 /// Stops the program on a programming error (an abstract operation called, a missing argument).
-[[noreturn]] void fatalError(const char* message);
+[[noreturn]] JOBLARK_EXPORT void fatalError(const char* message);
 } // namespace joblark

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 
 #include <concepts>
@@ -10,7 +12,7 @@
 namespace joblark {
 
 /// The failure side of an Expected.
-struct Unexpected {
+struct JOBLARK_EXPORT Unexpected {
     ErrorPtr error;
 };
 

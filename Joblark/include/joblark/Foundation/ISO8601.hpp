@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Date.hpp"
 
 #include <optional>
@@ -24,15 +26,15 @@ enum class ISO8601Options {
 /// since a Date counts no leap seconds. Anything else, including lower case 't'/'z', gives nothing.
 namespace ISO8601 {
 
-std::optional<Date> parse(std::string_view text, ISO8601Options options);
+JOBLARK_EXPORT std::optional<Date> parse(std::string_view text, ISO8601Options options);
 
 /// Tries the form without fractional seconds, then the form with them.
-std::optional<Date> parseInternetDate(std::string_view text);
+JOBLARK_EXPORT std::optional<Date> parseInternetDate(std::string_view text);
 
 /// UTC with "Z"; with milliseconds when `fractionalSeconds` (sub-millisecond parts are cut, never
 /// rounded up). Empty for dates that have no four-digit year (before 0000 or after 9999) or are
 /// not finite.
-std::string format(const Date& date, bool fractionalSeconds = true);
+JOBLARK_EXPORT std::string format(const Date& date, bool fractionalSeconds = true);
 
 } // namespace ISO8601
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Expected.hpp"
 #include "joblark/Foundation/Value.hpp"
@@ -12,7 +14,7 @@
 namespace joblark {
 
 /// Why JSON could not be read or written.
-class JSONError : public ErrorBase<JSONError> {
+class JOBLARK_EXPORT JSONError : public ErrorBase<JSONError> {
 public:
     enum class Code {
         /// Not JSON: a syntax error, invalid UTF-8, a number out of range, trailing bytes.
@@ -45,7 +47,7 @@ namespace JSON {
 
 inline constexpr std::size_t defaultMaxDepth = 512;
 
-struct ParseOptions {
+struct JOBLARK_EXPORT ParseOptions {
     /// Accept a scalar ("3", "\"x\"", "null") as the whole document.
     bool allowFragments = true;
     /// Deeper nesting fails early, so hostile input cannot build (or overflow the stack tearing down)
@@ -53,7 +55,7 @@ struct ParseOptions {
     std::size_t maxDepth = defaultMaxDepth;
 };
 
-struct WriteOptions {
+struct JOBLARK_EXPORT WriteOptions {
     /// Dictionaries are ordered maps, so keys always come out sorted; kept for readers of call sites.
     bool sortedKeys = true;
     bool prettyPrinted = false;
@@ -61,11 +63,11 @@ struct WriteOptions {
 
 /// Parses UTF-8 JSON. Integers that fit int64 become integers; larger ones and every number with a
 /// fraction or exponent become doubles. Duplicate keys: the last one wins.
-Expected<Value> parse(std::string_view bytes, const ParseOptions& options = {});
+JOBLARK_EXPORT Expected<Value> parse(std::string_view bytes, const ParseOptions& options = {});
 
 /// Writes compact (or pretty) JSON with sorted keys. Doubles come out in shortest round-trip form
 /// and always with a fraction or exponent, so they read back as doubles.
-Expected<std::string> write(const Value& value, const WriteOptions& options = {});
+JOBLARK_EXPORT Expected<std::string> write(const Value& value, const WriteOptions& options = {});
 
 } // namespace JSON
 } // namespace joblark

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Object.hpp"
 #include "joblark/Foundation/PropertyList.hpp"
@@ -25,7 +27,7 @@ class KeyedUnarchiver;
 /// Mix-in for Object subclasses that can be written to a keyed archive. The archive records the
 /// object's className(); reading it back needs a factory registered under that name with
 /// KeyedUnarchiver::registerClass, and the name in the decoder's allow-list.
-class Coding {
+class JOBLARK_EXPORT Coding {
 public:
     virtual ~Coding() = default;
     /// Writes the object's fields; keys keep the order they are encoded in.
@@ -40,7 +42,7 @@ protected:
 /// A Coding class that names itself without an instance, so that it can be registered and allowed
 /// by type:
 ///
-///     static constexpr std::string_view codingClassName = "Kestrova.AppState";
+///     static constexpr std::string_view codingClassName = "MyApp.Document";
 ///     static std::shared_ptr<AppState> decode(KeyedUnarchiver&);  // nullptr when unusable
 template <class T>
 concept NamedCoding = std::derived_from<T, Object> && std::derived_from<T, Coding> && requires {
@@ -53,7 +55,7 @@ concept DecodableCoding = NamedCoding<T> && requires(KeyedUnarchiver& unarchiver
 };
 
 /// Why an archive could not be written or read.
-class KeyedArchiveError : public ErrorBase<KeyedArchiveError> {
+class JOBLARK_EXPORT KeyedArchiveError : public ErrorBase<KeyedArchiveError> {
 public:
     enum class Code {
         /// Not a keyed archive, or a damaged one (bad references, missing parts).
@@ -87,7 +89,7 @@ private:
 /// {"$archiver": "NSKeyedArchiver", "$version": 100000, "$top": {...}, "$objects": ["$null", ...]}.
 /// Objects are stored once and referenced by UID; strings are stored once per distinct text.
 /// Keys encoded outside any object's encode() go to "$top".
-class KeyedArchiver {
+class JOBLARK_EXPORT KeyedArchiver {
 public:
     /// Nesting of values and objects beyond this fails, so that every archive written can be read.
     static constexpr std::size_t maximumDepth = 256;
@@ -150,7 +152,7 @@ private:
 /// (NSArray, NSDictionary, NSString, NSNumber, NSData and their mutable forms) are always allowed.
 /// A key whose value has another type decodes as absent. Hostile input gives an error, never a
 /// crash, a hang or unbounded work.
-class KeyedUnarchiver {
+class JOBLARK_EXPORT KeyedUnarchiver {
 public:
     /// Builds an object from the keys of its archived form; nullptr (or failWithError) when the
     /// keys are unusable. The unarchiver is positioned on that object while the factory runs.

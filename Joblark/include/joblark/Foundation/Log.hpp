@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Object.hpp"
 #include "joblark/Foundation/Value.hpp"
@@ -7,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -16,7 +19,7 @@ namespace joblark {
 
 enum class LogLevel { debug = 0, info = 1, defaultLevel = 2, error = 3, fault = 4 };
 
-struct LogEntry {
+struct JOBLARK_EXPORT LogEntry {
     LogLevel level;
     std::string subsystem; // empty for the general log
     std::string category;
@@ -24,39 +27,60 @@ struct LogEntry {
 };
 
 namespace detail {
-inline std::string logArgument(const std::string& s) { return s; }
-inline std::string logArgument(std::string_view s) { return std::string(s); }
-inline std::string logArgument(const char* s) { return s ? s : "(null)"; }
-inline std::string logArgument(const Object& o) { return o.description(); }
-inline std::string logArgument(const Error& e) { return e.localizedDescription(); }
-inline std::string logArgument(const Value& v) { return v.isString() ? *v.asString() : v.description(); }
+inline std::string logArgument(const std::string& s) {
+    return s;
+}
+inline std::string logArgument(std::string_view s) {
+    return std::string(s);
+}
+inline std::string logArgument(const char* s) {
+    return s ? s : "(null)";
+}
+inline std::string logArgument(const Object& o) {
+    return o.description();
+}
+inline std::string logArgument(const Error& e) {
+    return e.localizedDescription();
+}
+inline std::string logArgument(const Value& v) {
+    return v.isString() ? *v.asString() : v.description();
+}
 template <class T>
 std::string logArgument(const std::shared_ptr<T>& p) {
     return p ? logArgument(*p) : std::string("(null)");
 }
 template <class T>
-    requires std::is_arithmetic_v<T>
-std::string logArgument(T n) {
-    if constexpr (std::is_same_v<T, bool>) return n ? "true" : "false";
-    else return std::to_string(n);
+requires std::is_arithmetic_v<T> std::string logArgument(T n) {
+    if constexpr (std::is_same_v<T, bool>)
+        return n ? "true" : "false";
+    else
+        return std::to_string(n);
 }
 /// Fills "%{PUBLIC}@" (and "%@") placeholders in order; surplus placeholders stay as written.
-std::string formatLogMessage(std::string_view format, const std::vector<std::string>& args);
+JOBLARK_EXPORT std::string formatLogMessage(std::string_view format, const std::vector<std::string>& args);
 } // namespace detail
 
 /// A log handle with a subsystem and category, like the platform's unified log.
-/// Lines go to standard error (threshold from KESTROVA_LOG: debug, default, error, off) and to every
-/// active LogCapture.
-class Logger {
+/// Lines at or above the process-wide threshold go to standard error, and every line to each active
+/// LogCapture. The threshold starts at the default level, or what JOBLARK_LOG says. All members are
+/// thread-safe.
+class JOBLARK_EXPORT Logger {
 public:
     Logger(std::string subsystem, std::string category);
+
+    /// The process-wide threshold for standard error; nothing turns that output off.
+    static void setThreshold(std::optional<LogLevel> level);
+    /// Sets the threshold from an environment variable the application names ("debug", "info",
+    /// "default", "error", "off"); false when it is unset or holds none of those.
+    static bool readThresholdFromEnvironment(const char* variable);
 
     /// The plain, general log (no subsystem).
     static Logger& general();
 
     template <class... Args>
     void log(LogLevel level, std::string_view format, const Args&... args) const {
-        if (!wants(level)) return;
+        if (!wants(level))
+            return;
         write(level, detail::formatLogMessage(format, {detail::logArgument(args)...}));
     }
     template <class... Args>
@@ -84,7 +108,7 @@ private:
 };
 
 /// Collects every log line written while it lives (any level, whatever the threshold). For tests.
-class LogCapture {
+class JOBLARK_EXPORT LogCapture {
 public:
     LogCapture();
     ~LogCapture();

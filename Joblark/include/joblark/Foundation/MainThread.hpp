@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <functional>
 
 namespace joblark {
@@ -7,7 +9,7 @@ namespace joblark {
 /// The designated main thread: where user-interface work and application state changes run.
 /// By default it is the process's initial thread and work reaches it through RunLoop::main();
 /// a toolkit installs its own executor (the Qt program posts to its event loop).
-class MainThread {
+class JOBLARK_EXPORT MainThread {
 public:
     using Work = std::function<void()>;
     /// Hands a work item to the main thread without waiting; must be callable from any thread.

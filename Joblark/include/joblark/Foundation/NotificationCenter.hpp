@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Value.hpp"
 
 #include <functional>
@@ -9,14 +11,14 @@
 
 namespace joblark {
 
-struct Notification {
+struct JOBLARK_EXPORT Notification {
     std::string name;
-    Value object;           // the sender (any value; objects and errors match by identity)
+    Value object; // the sender (any value; objects and errors match by identity)
     Dictionary userInfo;
 };
 
 /// Removes its observer when destroyed (or on remove()).
-class ObserverToken {
+class JOBLARK_EXPORT ObserverToken {
 public:
     ObserverToken() = default;
     ~ObserverToken();
@@ -36,7 +38,7 @@ private:
 };
 
 /// Delivers posted notifications synchronously, on the posting thread, to every matching observer.
-class NotificationCenter {
+class JOBLARK_EXPORT NotificationCenter {
 public:
     using Callback = std::function<void(const Notification&)>;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -8,13 +10,13 @@ namespace joblark {
 
 /// Base of tasks and model objects. Always owned through std::shared_ptr (make_shared), so that
 /// an object can hand out strong references to itself.
-class Object : public std::enable_shared_from_this<Object> {
+class JOBLARK_EXPORT Object : public std::enable_shared_from_this<Object> {
 public:
     virtual ~Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
-    /// Module-qualified class name, e.g. "Joblark.SimpleTask" or "Kestrova.Endpoint".
+    /// Module-qualified class name, e.g. "Joblark.SimpleTask" or "MyApp.Document".
     virtual std::string className() const { return "Joblark.Object"; }
     /// Identity by default; model objects compare by their identifier.
     virtual bool isEqual(const Object& other) const { return this == &other; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Object.hpp"
 
 #include <atomic>
@@ -22,7 +24,7 @@ namespace detail {
 struct QueueCore;
 struct OperationAccess;
 struct FinishLatch;
-void attachLatch(Operation& op, const std::shared_ptr<FinishLatch>& latch);
+JOBLARK_EXPORT void attachLatch(Operation& op, const std::shared_ptr<FinishLatch>& latch);
 } // namespace detail
 
 /// A unit of work with dependencies, run by an OperationQueue (or started by hand).
@@ -31,7 +33,7 @@ void attachLatch(Operation& op, const std::shared_ptr<FinishLatch>& latch);
 /// becomes runnable when that reaches zero and it has been added to a queue. A dependency counts as
 /// finished when the did-change notification of "isFinished" is sent while isFinished() is true —
 /// whatever queue it ran on, or none.
-class Operation : public Object {
+class JOBLARK_EXPORT Operation : public Object {
 public:
     using Clock = std::chrono::steady_clock;
     enum class ChangePhase { will, did };
@@ -118,7 +120,7 @@ private:
 };
 
 /// An operation that runs a block.
-class BlockOperation : public Operation {
+class JOBLARK_EXPORT BlockOperation : public Operation {
 public:
     explicit BlockOperation(std::function<void()> block) : block_(std::move(block)) {}
     std::string className() const override { return "Joblark.BlockOperation"; }

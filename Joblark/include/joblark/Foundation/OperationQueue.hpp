@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Operation.hpp"
 
 #include <memory>
@@ -12,7 +14,7 @@ namespace joblark {
 /// Runs operations once their dependencies have finished. Every queue but main() shares one pool of
 /// worker threads that keeps about one runnable worker per core and replaces a worker that blocks;
 /// main() runs its operations on the main thread.
-class OperationQueue {
+class JOBLARK_EXPORT OperationQueue {
 public:
     OperationQueue();
     explicit OperationQueue(std::string name);

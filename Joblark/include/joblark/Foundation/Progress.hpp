@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,7 +13,7 @@ namespace joblark {
 /// How far a piece of work has come, as a fraction from 0 to 1, with observers of its changes.
 /// Thread-safe. Observers run on the thread that changes the fraction (for a data task: the session
 /// thread), once per change and never for the initial value; they may add or remove observers.
-class Progress {
+class JOBLARK_EXPORT Progress {
 public:
     using Observer = std::function<void(const Progress&, double newFraction)>;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Expected.hpp"
 #include "joblark/Foundation/Value.hpp"
@@ -16,7 +18,7 @@
 namespace joblark {
 
 /// Why a property list could not be written or read.
-class PropertyListError : public ErrorBase<PropertyListError> {
+class JOBLARK_EXPORT PropertyListError : public ErrorBase<PropertyListError> {
 public:
     enum class Code {
         /// The value holds something a property list has no type for (null, error, object, ...).
@@ -51,14 +53,14 @@ inline constexpr std::size_t maximumNodeCount = std::size_t{1} << 22;
 
 /// Dictionaries, arrays, strings (valid UTF-8, no NUL), integers, reals, booleans and data. Anything
 /// else fails with PropertyListError::Code::unsupportedValue.
-Expected<Data> serialize(const Value& value, Format format = Format::binary);
+JOBLARK_EXPORT Expected<Data> serialize(const Value& value, Format format = Format::binary);
 
 /// Reads a binary or XML property list (detected from the bytes). Dates become real seconds since
 /// 1970; keyed-archive UIDs become {"CF$UID": n}. Never crashes on hostile or truncated bytes.
-Expected<Value> deserialize(std::span<const std::uint8_t> bytes);
+JOBLARK_EXPORT Expected<Value> deserialize(std::span<const std::uint8_t> bytes);
 
 /// Owns one libplist node (a plist_t) and frees it with its subtree. Non-copyable, movable.
-class Node {
+class JOBLARK_EXPORT Node {
 public:
     /// libplist's plist_t, kept opaque here so that users of this header need not see libplist.
     using Handle = void*;
@@ -89,12 +91,12 @@ private:
 // (the UIDs of keyed archives).
 
 /// Parses bytes into a node tree, within the limits above.
-Expected<Node> parse(std::span<const std::uint8_t> bytes);
+JOBLARK_EXPORT Expected<Node> parse(std::span<const std::uint8_t> bytes);
 /// Writes a node tree (not taking ownership).
-Expected<Data> write(Node::Handle node, Format format);
-Expected<Node> makeNode(const Value& value);
+JOBLARK_EXPORT Expected<Data> write(Node::Handle node, Format format);
+JOBLARK_EXPORT Expected<Node> makeNode(const Value& value);
 /// Converts a node tree (not taking ownership) into a Value.
-Expected<Value> makeValue(Node::Handle node);
+JOBLARK_EXPORT Expected<Value> makeValue(Node::Handle node);
 
 } // namespace PropertyList
 } // namespace joblark

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -10,7 +12,7 @@ class Timer;
 
 /// A per-thread loop of work items and timers. Any thread may hand work or timers to any loop;
 /// only the loop's own thread runs them, while it is inside run()/runUntil()/runOnce().
-class RunLoop {
+class JOBLARK_EXPORT RunLoop {
 public:
     using Clock = std::chrono::steady_clock;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -11,7 +13,7 @@ namespace joblark {
 class RunLoop;
 
 /// A one-shot or repeating timer serviced by a RunLoop.
-class Timer : public std::enable_shared_from_this<Timer> {
+class JOBLARK_EXPORT Timer : public std::enable_shared_from_this<Timer> {
 public:
     using Block = std::function<void(Timer&)>;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -11,7 +13,7 @@
 namespace joblark {
 
 /// One name/value pair of a query, percent-decoded. `value` is absent for "a" and empty for "a=".
-struct URLQueryItem {
+struct JOBLARK_EXPORT URLQueryItem {
     std::string name;
     std::optional<std::string> value;
 
@@ -21,7 +23,7 @@ struct URLQueryItem {
 /// An RFC 3986 URI reference, absolute or relative, held in normalised form (scheme and host in
 /// lower case, dot segments removed, percent-encodings upper case, IPv6 literals written in full). Parsing,
 /// normalising, resolving and percent-encoding are uriparser's.
-class URL {
+class JOBLARK_EXPORT URL {
 public:
     /// The empty reference, as parse("") gives.
     URL() = default;

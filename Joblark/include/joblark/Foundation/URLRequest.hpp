@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/URL.hpp"
 #include "joblark/Foundation/Value.hpp"
 
@@ -14,7 +16,7 @@ namespace joblark {
 using HTTPHeaderFields = std::vector<std::pair<std::string, std::string>>;
 
 /// One HTTP request. Header fields keep their order and repetitions; names match case-insensitively.
-struct URLRequest {
+struct JOBLARK_EXPORT URLRequest {
     URL url;
     std::string httpMethod = "GET";
     HTTPHeaderFields headers{};
@@ -31,7 +33,7 @@ struct URLRequest {
 };
 
 /// The final response of a request (after any redirects).
-struct HTTPURLResponse {
+struct JOBLARK_EXPORT HTTPURLResponse {
     URL url;
     int statusCode = 0;
     HTTPHeaderFields headerFields{};
@@ -43,8 +45,8 @@ struct HTTPURLResponse {
 };
 
 namespace detail {
-bool headerNameEquals(std::string_view a, std::string_view b);
-std::optional<std::string> headerValue(const HTTPHeaderFields& fields, std::string_view name);
+JOBLARK_EXPORT bool headerNameEquals(std::string_view a, std::string_view b);
+JOBLARK_EXPORT std::optional<std::string> headerValue(const HTTPHeaderFields& fields, std::string_view name);
 } // namespace detail
 
 } // namespace joblark

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Progress.hpp"
 #include "joblark/Foundation/URLRequest.hpp"
@@ -17,7 +19,7 @@
 namespace joblark {
 
 /// Why a request produced no response.
-class URLSessionError : public ErrorBase<URLSessionError> {
+class JOBLARK_EXPORT URLSessionError : public ErrorBase<URLSessionError> {
 public:
     enum class Code {
         timedOut,
@@ -57,7 +59,7 @@ struct URLSessionCore;
 
 /// One request of a session. Nothing happens until resume(); the completion then runs exactly once, on
 /// the session thread, whatever the outcome.
-class URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTask> {
+class JOBLARK_EXPORT URLSessionDataTask : public std::enable_shared_from_this<URLSessionDataTask> {
 public:
     using Completion = std::function<void(std::optional<Data>, std::optional<HTTPURLResponse>, ErrorPtr)>;
 
@@ -100,7 +102,7 @@ private:
 
 /// Loads URLs over HTTP and HTTPS. One thread per session drives every transfer, keeping connections
 /// alive between requests; completions and progress are reported on that thread.
-class URLSession {
+class JOBLARK_EXPORT URLSession {
 public:
     URLSession();
     /// Ends the session's transfers (their completions report `cancelled`) and its thread.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include <array>
 #include <compare>
 #include <cstddef>
@@ -12,7 +14,7 @@
 namespace joblark {
 
 /// A 128-bit universally unique identifier (RFC 4122), on libuuid.
-class UUID {
+class JOBLARK_EXPORT UUID {
 public:
     using Bytes = std::array<std::uint8_t, 16>;
 

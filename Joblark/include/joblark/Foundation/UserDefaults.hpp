@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Value.hpp"
 
 #include <cstdint>
@@ -16,7 +18,7 @@ namespace joblark {
 /// under the configuration directory, plus registered defaults that answer for keys the user has no
 /// value for. Every change is written at once, atomically, over the file as it is on disk then, so
 /// two programs sharing the file keep each other's other keys. Thread-safe.
-class UserDefaults {
+class JOBLARK_EXPORT UserDefaults {
 public:
     static constexpr std::string_view fileName = "UserDefaults.json";
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Object.hpp"
 
@@ -25,7 +27,7 @@ using Data = std::vector<std::uint8_t>;
 
 /// The one dynamically typed value: task result values, parsed JSON, stored payloads.
 /// Integers and doubles stay distinct; booleans are never numbers.
-class Value {
+class JOBLARK_EXPORT Value {
 public:
     enum class Kind {
         null,
@@ -114,6 +116,6 @@ private:
 
 namespace joblark::detail {
 // Provided by the task engine, which owns TaskResult.
-bool taskResultEquals(const TaskResult& a, const TaskResult& b);
-std::string taskResultDescription(const TaskResult& r);
+JOBLARK_EXPORT bool taskResultEquals(const TaskResult& a, const TaskResult& b);
+JOBLARK_EXPORT std::string taskResultDescription(const TaskResult& r);
 } // namespace joblark::detail

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "joblark/Foundation/Export.hpp"
+
 namespace joblark {
 
 /// Declares that the calling thread is about to wait for other work (children, the main thread,
 /// another queue). On a worker of the shared pool this lets the pool start a replacement worker at
 /// once, so nested waits never starve the pool. Elsewhere it does nothing.
-class BlockingRegion {
+class JOBLARK_EXPORT BlockingRegion {
 public:
     BlockingRegion();
     ~BlockingRegion();
@@ -18,11 +20,11 @@ private:
 
 namespace WorkerPool {
 /// True on a worker thread of the shared pool.
-bool isWorkerThread();
+JOBLARK_EXPORT bool isWorkerThread();
 /// Threads the pool has now, and the most it has had at once.
-int threadCount();
-int peakThreadCount();
-void resetPeakThreadCount();
+JOBLARK_EXPORT int threadCount();
+JOBLARK_EXPORT int peakThreadCount();
+JOBLARK_EXPORT void resetPeakThreadCount();
 } // namespace WorkerPool
 
 } // namespace joblark
