@@ -1,0 +1,61 @@
+#include "Presentation/HistoryBar.hpp"
+
+#include <algorithm>
+
+namespace kestrova {
+namespace {
+
+template <class Status>
+Color colorOf(const std::optional<Status>& status) {
+    if (!status)
+        return Color::systemBackground;
+    switch (*status) {
+    case Status::ok:
+        return Color::systemGreen;
+    case Status::down:
+        return Color::systemRed;
+    case Status::degraded:
+        return Color::systemOrange;
+    }
+    return Color::systemGreen;
+}
+
+} // namespace
+
+Color tileColor(const Check& check) {
+    return colorOf(check.status);
+}
+Color tileColor(const Assessment& assessment) {
+    return colorOf(assessment.status);
+}
+
+template <class Item>
+void HistoryBar::rebuild(const std::vector<std::shared_ptr<Item>>& items) {
+    const std::size_t shown = std::min(items.size(), slotCount);
+    slots_.assign(slotCount, Slot{});
+    // The first item of the list is the newest: it takes the rightmost slot.
+    for (std::size_t k = 0; k < shown; ++k) {
+        const auto& item = items[k];
+        slots_[slotCount - 1 - k].entry = HistoryEntry{item ? tileColor(*item) : Color::systemGreen};
+    }
+}
+
+void HistoryBar::showHistory(const std::vector<std::shared_ptr<Check>>& checks) {
+    rebuild(checks);
+}
+void HistoryBar::showHistory(const std::vector<std::shared_ptr<Assessment>>& assessments) {
+    rebuild(assessments);
+}
+
+void HistoryBar::showRecentHalf() {
+    const std::size_t half = slots_.size() / 2;
+    for (std::size_t i = 0; i < half; ++i)
+        slots_[i].hidden = true;
+}
+
+void HistoryBar::showAll() {
+    for (auto& slot : slots_)
+        slot.hidden = false;
+}
+
+} // namespace kestrova
