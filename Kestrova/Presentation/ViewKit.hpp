@@ -7,6 +7,7 @@
 #include "Model/AppState.hpp"
 
 #include "joblark/Foundation/Error.hpp"
+#include "joblark/Foundation/Object.hpp"
 #include "joblark/Foundation/URL.hpp"
 
 #include <cstdint>
@@ -206,10 +207,15 @@ public:
     virtual void performSegue(const std::string& /*identifier*/) {}
 };
 
-/// The base of every screen's logic: its host, its window's scene and its lifecycle.
-class ViewController : public std::enable_shared_from_this<ViewController> {
+/// The base of every screen's logic: its host, its window's scene and its lifecycle. An Object, so
+/// that a screen can be a notification's sender; always owned through std::shared_ptr (use
+/// sharedAs<T>() / weakAs<T>() for references to itself).
+class ViewController : public joblark::Object {
 public:
-    virtual ~ViewController() = default;
+    template <class T>
+    std::weak_ptr<T> weakAs() {
+        return sharedAs<T>();
+    }
 
     std::weak_ptr<ViewControllerHost> host;
     /// The window (scene) the screen is in; absent until it is placed in one.
