@@ -51,4 +51,18 @@ Alert errorAlert(const joblark::ErrorPtr& error) {
     return alert;
 }
 
+Alert errorAlert(const joblark::ErrorPtr& error, std::string_view fallbackTitle, std::string buttonTitle) {
+    Alert alert;
+    if (auto uiError = std::dynamic_pointer_cast<const UIError>(error)) {
+        alert.title = uiError->title;
+        alert.message = uiError->description.value_or(uiError->localizedDescription());
+    } else {
+        alert.title = std::string(fallbackTitle);
+        if (error)
+            alert.message = error->localizedDescription();
+    }
+    alert.actions.push_back({std::move(buttonTitle), AlertAction::Style::defaultStyle, nullptr});
+    return alert;
+}
+
 } // namespace kestrova

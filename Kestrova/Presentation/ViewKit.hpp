@@ -246,4 +246,8 @@ public:
 /// description again) as message. One "Cancel" button.
 Alert errorAlert(const joblark::ErrorPtr& error);
 
+/// A screen's own error alert: a UIError's title and description (its localized description when it
+/// has none); for any other error `fallbackTitle` and the error's localized description. One button.
+Alert errorAlert(const joblark::ErrorPtr& error, std::string_view fallbackTitle, std::string buttonTitle);
+
 } // namespace kestrova

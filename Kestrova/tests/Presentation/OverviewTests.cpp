@@ -1,0 +1,239 @@
+#include "ScreenFixture.hpp"
+
+#include "Presentation/DashboardViewController.hpp"
+#include "Presentation/EndpointDetailViewController.hpp"
+#include "Presentation/MeasureDetailViewController.hpp"
+#include "Presentation/SceneNotifications.hpp"
+
+#include "joblark/Foundation/NotificationCenter.hpp"
+
+using namespace kestrova;
+using namespace kestrova::testing;
+using joblark::IndexPath;
+
+namespace {
+
+struct RecordingTable : DashboardTableView {
+    std::optional<IndexPath> selected;
+    std::vector<std::pair<IndexPath, ScrollPosition>> selections;
+    int refreshEnds = 0;
+    std::optional<IndexPath> indexPathForSelectedRow() const override { return selected; }
+    void selectRow(const IndexPath& path, bool, ScrollPosition position) override {
+        selected = path;
+        selections.emplace_back(path, position);
+    }
+    void deselectRow(const IndexPath&, bool) override { selected.reset(); }
+    void endRefreshing() override { ++refreshEnds; }
+};
+
+class OverviewTest : public ScreenTest {
+protected:
+    void SetUp() override {
+        ScreenTest::SetUp();
+        overview = std::make_shared<DashboardViewController>(controller, platform);
+        overview->host = host;
+        overview->table = table;
+        overview->headerView.statusImageView = image;
+        overview->headerView.statusLabel = title;
+        overview->headerView.statusDescriptionLabel = description;
+        overview->viewDidLoad();
+    }
+    std::vector<std::string> sectionTitles() {
+        std::vector<std::string> out;
+        auto& source = overview->tableViewDataSource();
+        for (std::size_t s = 0; s < source.snapshot().numberOfSections(); ++s)
+            out.push_back(source.titleForHeaderInSection(s).value_or("?") + ":" +
+                          std::to_string(source.numberOfRows(overview->tableView, s)));
+        return out;
+    }
+
+    std::shared_ptr<RecordingTable> table = std::make_shared<RecordingTable>();
+    std::shared_ptr<RecordingImage> image = std::make_shared<RecordingImage>();
+    std::shared_ptr<RecordingLabel> title = std::make_shared<RecordingLabel>();
+    std::shared_ptr<RecordingLabel> description = std::make_shared<RecordingLabel>();
+    std::shared_ptr<DashboardViewController> overview;
+};
+
+TEST_F(OverviewTest, HeaderAndSectionsFollowTheStateBySectionIdentity) {
+    using S = Check::Status;
+    using A = Assessment::Status;
+    struct Case {
+        const char* name;
+        std::optional<std::vector<std::shared_ptr<Endpoint>>> endpoints;
+        std::optional<std::vector<std::shared_ptr<Measure>>> measures;
+        bool user;
+        std::vector<std::string> sections;
+        std::string title;
+        Color tint;
+    };
+    const std::vector<Case> cases{
+        {"signed out", std::nullopt, std::nullopt, false, {}, "All Clear", Color::systemGreen},
+        {"measures only",
+         std::vector<std::shared_ptr<Endpoint>>{},
+         std::vector{measure("m", A::degraded)},
+         true,
+         {"Measures:1"},
+         "Something's Up",
+         Color::systemOrange},
+        {"down beats degraded",
+         std::vector{endpoint("a", S::down), endpoint("b")},
+         std::vector{measure("m", A::degraded)},
+         true,
+         {"Endpoints:2", "Measures:1"},
+         "Uh Oh!",
+         Color::systemRed},
+        {"never assessed counts as neither",
+         std::vector{endpoint("a")},
+         std::vector{measure("m", std::nullopt)},
+         true,
+         {"Endpoints:1", "Measures:1"},
+         "All Clear",
+         Color::systemGreen},
+        {"measures not loaded",
+         std::vector{endpoint("a", S::down)},
+         std::nullopt,
+         true,
+         {"Endpoints:1"},
+         "All Clear",
+         Color::systemGreen},
+    };
+    for (const auto& c : cases) {
+        setState(c.endpoints, c.measures, c.user);
+        overview->reload();
+        EXPECT_EQ(sectionTitles(), c.sections) << c.name;
+        EXPECT_EQ(title->value, c.title) << c.name;
+        EXPECT_EQ(image->tint, c.tint) << c.name;
+    }
+    // With measures only, the one section shows measure cards and opens measure details.
+    setState(std::vector<std::shared_ptr<Endpoint>>{}, std::vector{measure("m")});
+    overview->reload();
+    auto cell = overview->tableView.cellForRow({0, 0});
+    ASSERT_TRUE(std::dynamic_pointer_cast<MeasureCardCell>(cell));
+    EXPECT_EQ(cell->text, "Measure m");
+    overview->didSelectRow({0, 0});
+    EXPECT_EQ(host->segues, std::vector<std::string>{"showMeasureDetail"});
+    auto detail = std::make_shared<MeasureDetailViewController>(controller);
+    table->selected = IndexPath{0, 0};
+    overview->prepare("showMeasureDetail", detail);
+    ASSERT_TRUE(detail->measure);
+    EXPECT_EQ(detail->measure->id, "m");
+}
+
+TEST_F(OverviewTest, ReloadKeepsTheSelectedPositionWhileItExists) {
+    setState(std::vector{endpoint("a"), endpoint("b")}, std::vector<std::shared_ptr<Measure>>{});
+    overview->reload();
+    table->selected = IndexPath{0, 1};
+    overview->reload();
+    EXPECT_EQ(table->selected, (IndexPath{0, 1}));
+    setState(std::vector{endpoint("a")}, std::vector<std::shared_ptr<Measure>>{});
+    table->selections.clear();
+    overview->reload();
+    EXPECT_TRUE(table->selections.empty());
+    // A changed resource is a different row (it is drawn again); an unchanged one keeps its identity.
+    const auto before = overview->tableViewDataSource().snapshot().itemIdentifiers();
+    controller->state->endpoints->front()->updatedAt = joblark::Date();
+    overview->reload();
+    EXPECT_NE(overview->tableViewDataSource().snapshot().itemIdentifiers(), before);
+}
+
+TEST_F(OverviewTest, ContextMenusActOnTheResourceAtTheRow) {
+    setState(std::vector{endpoint("7")}, std::vector{measure("9")});
+    overview->reload();
+    auto menu = overview->contextMenu({0, 0});
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu), (std::vector<std::string>{"Open in Browser", "Open on Kestrova", "|",
+                                                       "Copy Link", "|", "Delete Endpoint"}));
+    choose(*menu, "Open in Browser");
+    choose(*menu, "Open on Kestrova");
+    choose(*menu, "Copy Link");
+    EXPECT_EQ(platform->opened,
+              (std::vector<std::string>{"https://7.example/health", "http://service.test/endpoints/7"}));
+    EXPECT_EQ(platform->copied, std::vector<std::string>{"https://7.example/health"});
+
+    menu = overview->contextMenu({1, 0});
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu), (std::vector<std::string>{"Open on Kestrova", "|", "Delete Measure"}));
+    choose(*menu, "Delete Measure");
+    ASSERT_EQ(host->alerts.size(), 1u);
+    EXPECT_EQ(host->alerts[0].title, "Are you sure?");
+    EXPECT_EQ(host->alerts[0].message,
+              "This will permanently delete Measure 9. This action is cannot be undone.");
+    EXPECT_EQ(host->alerts[0].actions[0].style, AlertAction::Style::destructive);
+    EXPECT_EQ(host->alerts[0].actions[1].style, AlertAction::Style::cancel);
+
+    EXPECT_FALSE(overview->contextMenu({1, 5})) << "no resource there";
+    EXPECT_FALSE(overview->contextMenu({4, 0})) << "no such section";
+}
+
+TEST_F(OverviewTest, EscapeDeselectsAndDeleteConfirmsOnlyWithASelection) {
+    setState(std::vector{endpoint("a")}, std::vector<std::shared_ptr<Measure>>{});
+    overview->reload();
+    int deselections = 0;
+    auto token = joblark::NotificationCenter::defaultCenter().addObserver(
+        std::string(AppStateController::didDeselect), std::nullopt, [&](const auto&) { ++deselections; });
+
+    EXPECT_FALSE(overview->pressesBegan({KeyInput::escape}));
+    EXPECT_FALSE(overview->pressesBegan({KeyInput::deleteKey}));
+    table->selected = IndexPath{0, 0};
+    EXPECT_TRUE(overview->pressesBegan({KeyInput::other, KeyInput::escape}));
+    EXPECT_FALSE(table->selected);
+    EXPECT_EQ(deselections, 1);
+    EXPECT_TRUE(host->alerts.empty());
+
+    table->selected = IndexPath{0, 0};
+    EXPECT_TRUE(overview->pressesBegan({KeyInput::deleteKey}));
+    ASSERT_EQ(host->alerts.size(), 1u);
+    // Without an API address there is nothing to delete on the service; the row is deselected.
+    controller->state->endpoints->front()->url.reset();
+    overview->confirmDelete(controller->state->endpoints->front(), [&](bool done) { EXPECT_TRUE(done); });
+    EXPECT_TRUE(host->press("Yes, Delete"));
+    EXPECT_FALSE(table->selected);
+    EXPECT_EQ(deselections, 2);
+    EXPECT_EQ(DashboardViewController::deleteConfirmationMessage(std::nullopt),
+              "This will permanently delete this resource. This action is cannot be undone.");
+}
+
+TEST_F(OverviewTest, PendingActivitiesAreConsumedAndSelectTheirResource) {
+    setState(std::vector{endpoint("a"), endpoint("b")}, std::vector{measure("m")});
+    overview->reload();
+    auto request = [&](std::string_view type, std::string_view key, std::string id) {
+        controller->activityInbox.push_back({std::string(type), {{std::string(key), joblark::Value(id)}}});
+    };
+    // An endpoint request that matches nothing is used up; the measure request waits for the next run.
+    request(SceneNotifications::endpointActivityType, SceneNotifications::endpointKey, "gone");
+    request(SceneNotifications::measureActivityType, SceneNotifications::measureKey, "m");
+    overview->selectPendingResource();
+    EXPECT_TRUE(table->selections.empty());
+    EXPECT_EQ(controller->activityInbox.size(), 1u);
+    overview->selectPendingResource();
+    ASSERT_EQ(table->selections.size(), 1u);
+    EXPECT_EQ(table->selections[0].first, (IndexPath{1, 0}));
+    EXPECT_EQ(table->selections[0].second, DashboardTableView::ScrollPosition::middle);
+    EXPECT_EQ(host->segues, std::vector<std::string>{"showMeasureDetail"});
+
+    request(SceneNotifications::endpointActivityType, SceneNotifications::endpointKey, "b");
+    joblark::NotificationCenter::defaultCenter().post(std::string(SceneNotifications::shouldSelectEndpoint));
+    EXPECT_EQ(host->segues.size(), 1u) << "not observing before it appears";
+    overview->viewWillAppear();
+    joblark::NotificationCenter::defaultCenter().post(std::string(SceneNotifications::shouldSelectEndpoint));
+    EXPECT_EQ(table->selections.back().first, (IndexPath{0, 1}));
+    EXPECT_EQ(host->segues.back(), "showEndpointDetail");
+    EXPECT_TRUE(controller->activityInbox.empty());
+    overview->viewDidDisappear();
+}
+
+TEST_F(OverviewTest, StopsObservingWhenItsOwnWindowCloses) {
+    overview->sceneIdentifier = 3;
+    setState(std::vector{endpoint("a")}, std::vector<std::shared_ptr<Measure>>{});
+    overview->viewWillAppear();
+    const int before = table->refreshEnds;
+    auto& center = joblark::NotificationCenter::defaultCenter();
+    center.post(std::string(sceneDidDisconnectNotification), joblark::Value(4));
+    center.post(std::string(AppStateController::endpointsDidChange));
+    EXPECT_EQ(table->refreshEnds, before + 1) << "another window closing changes nothing";
+    center.post(std::string(sceneDidDisconnectNotification), joblark::Value(3));
+    center.post(std::string(AppStateController::endpointsDidChange));
+    EXPECT_EQ(table->refreshEnds, before + 1);
+}
+
+} // namespace
