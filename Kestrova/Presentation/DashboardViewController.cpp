@@ -122,15 +122,24 @@ void indexById(const std::optional<std::vector<std::shared_ptr<Resource>>>& list
 } // namespace
 
 std::shared_ptr<Endpoint> DashboardViewController::endpointAt(const IndexPath& path) {
-    if (sectionKind(path.section) != SectionKind::endpoints || !controller_->state)
+    if (sectionKind(path.section) != SectionKind::endpoints || !controller_->state ||
+        path.row >= endpointRows_.size())
         return nullptr;
-    return at(controller_->state->endpoints, path.row);
+    return at(controller_->state->endpoints, endpointRows_[path.row]);
 }
 
 std::shared_ptr<Measure> DashboardViewController::measureAt(const IndexPath& path) {
-    if (sectionKind(path.section) != SectionKind::measures || !controller_->state)
+    if (sectionKind(path.section) != SectionKind::measures || !controller_->state ||
+        path.row >= measureRows_.size())
         return nullptr;
-    return at(controller_->state->measures, path.row);
+    return at(controller_->state->measures, measureRows_[path.row]);
+}
+
+void DashboardViewController::setFilter(OverviewFilter filter) {
+    if (filter == filter_)
+        return;
+    filter_ = std::move(filter);
+    reload();
 }
 
 joblark::TableViewCellPtr DashboardViewController::cellFor(const Identifier& item, SectionKind kind) {
@@ -217,21 +226,35 @@ void DashboardViewController::reload() {
     const joblark::Date now;
     DashboardDataSource::Snapshot snapshot;
     const auto& state = controller_->state;
+    endpointRows_.clear();
+    measureRows_.clear();
     if (state && state->user) {
-        auto appendSection = [&](std::string_view sectionId, const auto& list) {
+        auto appendSection = [&](std::string_view sectionId, const auto& list,
+                                 std::vector<std::size_t>& shown) {
+            shown.clear();
             if (!list || list->empty())
                 return;
+            if (filter_.isActive()) {
+                shown = filter_.rows(*list);
+            } else {
+                shown.resize(list->size());
+                for (std::size_t i = 0; i < shown.size(); ++i)
+                    shown[i] = i;
+            }
+            // A filter that hides everything still shows the section, so the list is not mistaken for empty.
             const User::Identifier section{std::string(sectionId), now};
             snapshot.appendSections({section});
             std::vector<Identifier> rows;
-            rows.reserve(list->size());
-            for (const auto& resource : *list)
+            rows.reserve(shown.size());
+            for (std::size_t i : shown) {
+                const auto& resource = (*list)[i];
                 rows.push_back(resource ? Identifier::of(resource->id, resource->updatedAt, now)
                                         : Identifier::of(std::nullopt, std::nullopt, now));
+            }
             snapshot.appendItems(rows, section);
         };
-        appendSection(endpointSectionId, state->endpoints);
-        appendSection(measureSectionId, state->measures);
+        appendSection(endpointSectionId, state->endpoints, endpointRows_);
+        appendSection(measureSectionId, state->measures, measureRows_);
         indexById(state->endpoints, endpointIndex_);
         indexById(state->measures, measureIndex_);
     }
@@ -305,6 +328,16 @@ void DashboardViewController::selectResource(SectionKind kind, const std::string
         find(state->measures);
     if (!row)
         return;
+    // Where the resource shows; a filter that hides it is cleared, as the request is to see it.
+    const auto& shown = kind == SectionKind::endpoints ? endpointRows_ : measureRows_;
+    auto place = std::find(shown.begin(), shown.end(), *row);
+    if (place == shown.end() && filter_.isActive()) {
+        setFilter({});
+        place = std::find(shown.begin(), shown.end(), *row);
+    }
+    if (place == shown.end())
+        return;
+    row = static_cast<std::size_t>(place - shown.begin());
     // The section's position comes from the snapshot: the measures are first when there are no endpoints.
     const std::size_t sections = tableViewDataSource().snapshot().numberOfSections();
     for (std::size_t s = 0; s < sections; ++s) {

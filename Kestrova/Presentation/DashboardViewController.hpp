@@ -7,6 +7,7 @@
 #include "Model/NamedThing.hpp"
 #include "Presentation/Cards.hpp"
 #include "Presentation/Identifier.hpp"
+#include "Presentation/OverviewFilter.hpp"
 #include "Presentation/ViewKit.hpp"
 #include "State/AppStateController.hpp"
 
@@ -125,9 +126,13 @@ public:
     /// The command's target: the selected resource, after confirmation.
     void deleteSelectedResource();
 
+    /// What the list shows and in which order; setting it reloads.
+    const OverviewFilter& filter() const { return filter_; }
+    void setFilter(OverviewFilter filter);
+
     /// Which list a section shows, by its identity.
     std::optional<SectionKind> sectionKind(std::size_t section);
-    /// The resource at a position, by its index in its section's list.
+    /// The resource at a position: its section's list at the row's place (in the order shown).
     std::shared_ptr<Endpoint> endpointAt(const joblark::IndexPath& path);
     std::shared_ptr<Measure> measureAt(const joblark::IndexPath& path);
 
@@ -150,6 +155,10 @@ private:
     // Where each id sits in the state's lists as of the last reload; checked before use.
     std::unordered_map<std::string, std::size_t> endpointIndex_;
     std::unordered_map<std::string, std::size_t> measureIndex_;
+    OverviewFilter filter_;
+    // The list position of each row shown, as of the last reload (identity without a filter).
+    std::vector<std::size_t> endpointRows_;
+    std::vector<std::size_t> measureRows_;
 };
 
 } // namespace kestrova

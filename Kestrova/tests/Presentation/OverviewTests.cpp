@@ -222,6 +222,45 @@ TEST_F(OverviewTest, PendingActivitiesAreConsumedAndSelectTheirResource) {
     overview->viewDidDisappear();
 }
 
+TEST_F(OverviewTest, FindAndSortShowASubsetAndRowsStillReachTheirResources) {
+    using S = Check::Status;
+    auto shop = endpoint("shop", S::ok), api = endpoint("api", S::down), blog = endpoint("blog", S::degraded),
+         fresh = endpoint("new", std::nullopt);
+    shop->name = "Shop front";
+    api->name = "zeta API";
+    api->endpointUrl = joblark::URL::parse("https://api.SHOP.example/v1");
+    blog->name = "Blog";
+    fresh->name.reset();
+    setState(std::vector{shop, api, blog, fresh}, std::vector{measure("load", Assessment::Status::down)});
+    auto rows = [&](OverviewFilter filter) {
+        overview->setFilter(std::move(filter));
+        std::vector<std::string> ids;
+        for (std::size_t r = 0; r < overview->tableView.numberOfRows(0); ++r)
+            ids.push_back(*overview->endpointAt({0, r})->id);
+        return ids;
+    };
+    using Sort = OverviewFilter::Sort;
+    EXPECT_EQ(rows({"shop", false, Sort::creation}), (std::vector<std::string>{"shop", "api"}))
+        << "name or URL, any case";
+    EXPECT_EQ(rows({"", true, Sort::creation}), (std::vector<std::string>{"api", "blog"}));
+    EXPECT_EQ(rows({"", false, Sort::name}), (std::vector<std::string>{"blog", "shop", "api", "new"}));
+    EXPECT_EQ(rows({"", false, Sort::worstFirst}), (std::vector<std::string>{"api", "blog", "shop", "new"}));
+    EXPECT_EQ(sectionTitles(), (std::vector<std::string>{"Endpoints:4", "Measures:1"}));
+    rows({"nothing matches", false, Sort::creation});
+    EXPECT_EQ(sectionTitles(), (std::vector<std::string>{"Endpoints:0", "Measures:0"}));
+
+    // Rows map to what they show: the menu and the detail act on the filtered row's resource.
+    rows({"", true, Sort::worstFirst});
+    choose(*overview->contextMenu({0, 1}), "Copy Link");
+    EXPECT_EQ(platform->copied, std::vector<std::string>{"https://blog.example/health"});
+    // A request to show a hidden resource clears the filter.
+    controller->activityInbox.push_back(
+        {std::string(SceneNotifications::endpointActivityType), {{"endpoint", joblark::Value("shop")}}});
+    overview->selectPendingResource();
+    EXPECT_FALSE(overview->filter().isActive());
+    EXPECT_EQ(table->selections.back().first, (IndexPath{0, 0}));
+}
+
 TEST_F(OverviewTest, StopsObservingWhenItsOwnWindowCloses) {
     overview->sceneIdentifier = 3;
     setState(std::vector{endpoint("a")}, std::vector<std::shared_ptr<Measure>>{});
