@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ struct CommandResult {
     int status = -1;
     std::string output;
 };
+
+/// Starts kestrova-cli as runCommandLine does, leaving its input open.
+std::unique_ptr<ChildProcess> startCommandLine(const std::vector<std::string>& arguments,
+                                               const std::filesystem::path& home,
+                                               const std::string& serviceUrl);
 
 /// Runs kestrova-cli with `arguments` and `input` on standard input, in `home` (HOME and the XDG
 /// directories), against the service at `serviceUrl`.
