@@ -140,11 +140,6 @@ int ChildProcess::wait(milliseconds limit) {
     return *status_;
 }
 
-void ChildProcess::terminate() {
-    if (!status_ && pid_ > 0)
-        ::kill(pid_, SIGTERM);
-}
-
 LocalService::LocalService(const std::filesystem::path& directory,
                            const std::vector<std::string>& extraArguments)
     : process_(QUILLNEST_LOCAL_PATH, [&] {

@@ -31,7 +31,6 @@ public:
     /// Waits for the exit status (-1 when the time ran out and the process was killed), collecting
     /// the rest of the output.
     int wait(std::chrono::milliseconds limit);
-    void terminate();
     const std::string& output() const { return output_; }
 
 private:

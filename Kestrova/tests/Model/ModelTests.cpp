@@ -64,30 +64,3 @@ TEST(MeasureValues, NumericMeasurementsAndCriteriaText) {
     EXPECT_EQ(build<Criteria>(R"({"comparison":"like","value_path":"a.b"})")->summaryText(),
               "a.b is ... some value");
 }
-
-TEST(AppStateQueries, AbsentListsAnswerNothingAndEmptyOnesAnswerEveryAllQuery) {
-    using S = OverallStatus;
-    auto endpoint = [](std::optional<Check::Status> status) {
-        auto e = std::make_shared<Endpoint>();
-        e->lastCheckStatus = status;
-        return e;
-    };
-    AppState state;
-    state.endpoints = {endpoint(Check::Status::down)};
-    EXPECT_FALSE(state.anyHasStatus(S::down)) << "measures absent";
-    EXPECT_FALSE(state.allHaveStatus(S::down));
-
-    state.endpoints.emplace();
-    state.measures.emplace();
-    EXPECT_TRUE(state.allHaveStatus(S::down));
-    EXPECT_FALSE(state.anyHasStatus(S::ok));
-
-    state.endpoints = {endpoint(Check::Status::ok), endpoint(std::nullopt)};
-    EXPECT_FALSE(state.allHaveStatus(S::ok)) << "an absent status breaks all-ok";
-    EXPECT_TRUE(state.anyHasStatus(S::ok));
-    auto measure = std::make_shared<Measure>();
-    measure->lastStatus = Assessment::Status::degraded;
-    state.measures = {measure};
-    EXPECT_TRUE(state.anyHasStatus(S::degraded));
-    EXPECT_FALSE(state.anyHasStatus(S::down));
-}

@@ -111,17 +111,13 @@ TEST(ServiceTasks, ListsRequestTheirFirstPageOfAHundredAndPageWithTheSameCredent
     EXPECT_EQ(lastRequest().header("Authorization"), "Token t0ken-123");
 
     auto measures = run(std::make_shared<ListMeasures>(ServiceURLs::measures(), std::nullopt, false, 25));
-    request = lastRequest();
-    expectRequest(request, "GET", "/api/measures");
-    EXPECT_EQ(request.query, (Query{{"page_size", "100"}}));
+    expectRequest(lastRequest(), "GET", "/api/measures");
+    EXPECT_EQ(lastRequest().query, (Query{{"page_size", "100"}}));
     ASSERT_TRUE(measures->models() && measures->models()->size() == 1);
-
     auto users = run(std::make_shared<ListUsers>(ServiceURLs::currentUser(), std::nullopt, false, 25));
-    request = lastRequest();
-    expectRequest(request, "GET", "/api/me");
-    EXPECT_TRUE(request.query.empty());
+    expectRequest(lastRequest(), "GET", "/api/me");
+    EXPECT_TRUE(lastRequest().query.empty());
     ASSERT_TRUE(users->models() && users->models()->size() == 1);
-    EXPECT_EQ(users->models()->front()->email, "me@example.com");
 }
 
 TEST(ServiceTasks, WithoutATokenOrASourceNoAuthorizationIsSent) {
@@ -191,11 +187,9 @@ TEST(ServiceTasks, DeviceTasksSearchCreateAndDestroy) {
 
     auto none = run(std::make_shared<SearchDevices>("unknown id"));
     EXPECT_EQ(none->result(), TaskResult::succeeded());
-    ASSERT_TRUE(none->models());
-    EXPECT_TRUE(none->models()->empty());
-    auto request = lastRequest();
-    expectRequest(request, "GET", "/api/devices/apns");
-    EXPECT_EQ(request.query, (Query{{"device_id", "unknown id"}}));
+    EXPECT_TRUE(none->models() && none->models()->empty());
+    expectRequest(lastRequest(), "GET", "/api/devices/apns");
+    EXPECT_EQ(lastRequest().query, (Query{{"device_id", "unknown id"}}));
 
     auto found = run(std::make_shared<SearchDevices>("known"));
     ASSERT_TRUE(found->models() && found->models()->size() == 1);
