@@ -99,9 +99,9 @@ void exercise(const Dictionary& json) {
     }
     auto measure = joblark::construct<Measure>(json);
     (void)measure->hasNumericMeasurements();
-    if (measure->criteria)
-        for (const auto& criteria : *measure->criteria)
-            EXPECT_NE(criteria->summaryText().find(" is "), std::string::npos);
+    for (const auto& criteria : measure->criteria.value_or(std::vector<std::shared_ptr<Criteria>>{})) {
+        EXPECT_NE(criteria->summaryText().find(" is "), std::string::npos);
+    }
     joblark::construct<Device>(json);
     joblark::construct<Token>(json);
 
@@ -173,9 +173,9 @@ TEST(Robustness, DamagedArchivesFailCleanly) {
         ++readable;
         // What did read back is usable.
         (*back)->anyHasStatus(OverallStatus::down);
-        if ((*back)->endpoints)
-            for (const auto& endpoint : *(*back)->endpoints)
-                ASSERT_TRUE(endpoint);
+        for (const auto& endpoint : (*back)->endpoints.value_or(std::vector<std::shared_ptr<Endpoint>>{})) {
+            ASSERT_TRUE(endpoint);
+        }
     }
     EXPECT_GT(failed, 100);
     EXPECT_GT(readable, 0);
