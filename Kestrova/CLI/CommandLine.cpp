@@ -3,6 +3,7 @@
 #include "Forms/AddEndpointForm.hpp"
 #include "Presentation/StatusPresentation.hpp"
 #include "State/AppStateController.hpp"
+#include "State/RefreshInterval.hpp"
 
 #include "joblark/Foundation/DateFormatter.hpp"
 #include "joblark/Foundation/ISO8601.hpp"
@@ -128,6 +129,18 @@ std::string timeOfDay(const std::optional<joblark::Date>& date) {
     return formatter.string(*date);
 }
 
+/// `text` right-aligned in `width` columns; counts characters, not bytes, so "–" lines up too.
+std::string rightAligned(const std::string& text, std::size_t width) {
+    const auto columns = static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return std::string(width > columns ? width - columns : 0, ' ') + text;
+}
+
+/// An unknown uptime is no number: null for scripts.
+joblark::Value uptimeValue(const std::string& text) {
+    return text == unknownUptime ? joblark::Value() : joblark::Value(text);
+}
+
 template <class Status>
 std::string statusText(const std::optional<Status>& status) {
     return status ? std::string(rawValue(*status)) : "unknown";
@@ -160,6 +173,12 @@ public:
     int dispatch(const std::vector<std::string>& args) {
         const std::string& command = args.front();
         const std::vector<std::string> rest(args.begin() + 1, args.end());
+        // Signing in or out replaces the cache; every other command shows or uses what it held.
+        if (auto problem = controller_->lastCacheProblem();
+            problem && problem->kind == AppStateController::CacheProblem::Kind::load && command != "login" &&
+            command != "logout")
+            t_.err << "Warning: the cached state could not be read; it is refreshed at the next sync. ("
+                   << problem->description << ")\n";
         if (command == "login")
             return login(rest);
         if (command == "logout")
@@ -294,9 +313,8 @@ private:
         auto line = [&](const std::string& name, const std::string& id, const std::string& last,
                         const std::string& uptime, const std::string& updated, const HistoryTiles& tiles) {
             t_.out << "  " << std::left << std::setw(static_cast<int>(width)) << name.substr(0, width) << "  "
-                   << std::setw(8) << last << std::right << std::setw(5) << uptime << "  " << std::left
-                   << std::setw(8) << updated << "  " << bar(tiles, t_.outputIsTerminal) << "  "
-                   << id.substr(0, 8) << "\n";
+                   << std::setw(8) << last << rightAligned(uptime, 5) << "  " << std::setw(8) << updated
+                   << "  " << bar(tiles, t_.outputIsTerminal) << "  " << id.substr(0, 8) << "\n";
         };
         if (state.endpoints && !state.endpoints->empty()) {
             t_.out << "Endpoints\n";
@@ -337,7 +355,7 @@ private:
                     {"last_status", e->lastCheckStatus
                                         ? joblark::Value(std::string(rawValue(*e->lastCheckStatus)))
                                         : joblark::Value()},
-                    {"uptime", uptimeText(*e)},
+                    {"uptime", uptimeValue(uptimeText(*e))},
                     {"updated_at", date(e->updatedAt)},
                     {"history", tiles(historyTiles(*e))}});
         if (state.measures)
@@ -349,7 +367,7 @@ private:
                      m->status ? joblark::Value(std::string(rawValue(*m->status))) : joblark::Value()},
                     {"last_status", m->lastStatus ? joblark::Value(std::string(rawValue(*m->lastStatus)))
                                                   : joblark::Value()},
-                    {"uptime", uptimeText(*m)},
+                    {"uptime", uptimeValue(uptimeText(*m))},
                     {"updated_at", date(m->updatedAt)},
                     {"history", tiles(historyTiles(*m))}});
         joblark::Dictionary document{{"overall", std::string(rawValue(overall))},
@@ -544,9 +562,8 @@ private:
             t_.out << "Automatic refresh is off (kShouldAutoRefresh); not watching.\n";
             return exitFor(overallStatus(controller_->state.get()));
         }
-        const auto interval =
-            std::max<std::int64_t>(1, defaults.integerForKey(AppStateController::kRefreshInterval));
-        t_.out << "Watching; refreshing every " << interval << " seconds. Press Ctrl-C to stop.\n"
+        t_.out << "Watching; refreshing every " << RefreshInterval::current().count()
+               << " seconds. Press Ctrl-C to stop.\n"
                << std::flush;
         auto before = statuses();
         auto overallBefore = overallStatus(controller_->state.get());
@@ -574,6 +591,13 @@ private:
         auto token = joblark::NotificationCenter::defaultCenter().addObserver(
             std::string(AppStateController::userDidChange), std::nullopt,
             [&](const joblark::Notification&) { onChange(); });
+        // Signed out in another terminal: nothing is left to watch.
+        bool signedOut = false;
+        auto logoutToken = joblark::NotificationCenter::defaultCenter().addObserver(
+            std::string(AppStateController::didLogout), std::nullopt, [&](const joblark::Notification&) {
+                signedOut = true;
+                interrupted = 1;
+            });
         if (!controller_->refreshTimer)
             controller_->startRefreshTimer();
         interrupted = 0;
@@ -584,6 +608,10 @@ private:
                                                std::chrono::steady_clock::now() + 200ms);
         std::signal(SIGINT, previousInt);
         std::signal(SIGTERM, previousTerm);
+        if (signedOut) {
+            t_.err << "Signed out elsewhere; stopped watching.\n";
+            return unavailable;
+        }
         return exitFor(overallStatus(controller_->state.get()));
     }
 
@@ -632,6 +660,9 @@ int run(const std::vector<std::string>& arguments, Terminal& terminal) {
     controller->queue().async([drained] { joblark::MainThread::runAsync([drained] { *drained = true; }); });
     joblark::RunLoop::main()->runUntil([&] { return *drained; },
                                        std::chrono::steady_clock::now() + kOperationDeadline);
+    if (auto problem = controller->lastCacheProblem();
+        problem && problem->kind == AppStateController::CacheProblem::Kind::save)
+        terminal.err << "Warning: the cached state could not be saved: " << problem->description << "\n";
     return status;
 }
 

@@ -39,7 +39,7 @@ HistoryTiles tilesOf(const std::optional<std::vector<std::shared_ptr<Entry>>>& h
 template <class Entry>
 std::string uptimeOf(const std::optional<std::vector<std::shared_ptr<Entry>>>& history) {
     if (!history)
-        return "0%";
+        return std::string(unknownUptime);
     if (history->empty())
         return "";
     const auto ok = std::count_if(history->begin(), history->end(), [](const auto& entry) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrova {
@@ -35,7 +36,11 @@ using HistoryTiles = std::array<HistoryTile, historySlots>;
 HistoryTiles historyTiles(const Endpoint& endpoint);
 HistoryTiles historyTiles(const Measure& measure);
 
-/// "96%": the share of ok entries, truncated; "0%" without a history, "" for an empty one.
+/// What the uptime shows for a resource whose history is not known (the cache keeps none): no
+/// measurement was made, so none is claimed.
+inline constexpr std::string_view unknownUptime = "\u2013";
+
+/// "96%": the share of ok entries, truncated; `unknownUptime` without a history, "" for an empty one.
 std::string uptimeText(const Endpoint& endpoint);
 std::string uptimeText(const Measure& measure);
 

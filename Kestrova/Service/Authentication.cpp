@@ -5,38 +5,19 @@
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Log.hpp"
 
-#include <mutex>
-
 namespace kestrova {
 
-namespace {
-std::mutex sourceMutex;
-AuthenticationProvider::CredentialsSource& source() {
-    static AuthenticationProvider::CredentialsSource current;
-    return current;
-}
-} // namespace
-
-void AuthenticationProvider::setCredentialsSource(CredentialsSource newSource) {
-    std::lock_guard lock(sourceMutex);
-    source() = std::move(newSource);
-}
-
 std::optional<std::string> AuthenticationProvider::credential() {
-    CredentialsSource current;
-    {
-        std::lock_guard lock(sourceMutex);
-        current = source();
-    }
-    auto token = current ? current() : std::nullopt;
+    auto token = source_ ? source_() : std::nullopt;
     if (!token)
         return std::nullopt;
     return "Token " + *token;
 }
 
 joblark::HTTPRequestTask::Headers serviceHeaders(joblark::HTTPRequestTask::Headers headers,
-                                                 const joblark::URL& target, const std::string& taskName) {
-    if (auto credential = AuthenticationProvider().credential())
+                                                 const joblark::URL& target, const std::string& taskName,
+                                                 AuthenticationProvider provider) {
+    if (auto credential = provider.credential())
         headers["Authorization"] = *credential;
     else
         headers.erase("Authorization");

@@ -8,9 +8,14 @@
 #include <libsecret/secret.h>
 
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kestrova {
 
@@ -222,12 +227,17 @@ std::optional<std::string> tokenFrom(std::string_view content) {
     return *token->asString();
 }
 
-std::optional<std::string> readFallback() {
+CredentialLookup lookupFallback() {
+    const auto file = CredentialStore::fallbackFile();
+    std::error_code error;
+    if (!std::filesystem::exists(file, error) && !error)
+        return {true, std::nullopt};
     // A token file is tiny; anything large is not ours.
-    auto bytes = joblark::FileLocations::readFile(CredentialStore::fallbackFile(), 64 * 1024);
+    auto bytes = joblark::FileLocations::readFile(file, 64 * 1024);
     if (!bytes)
-        return std::nullopt;
-    return tokenFrom(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+        return {};
+    auto token = tokenFrom(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    return {token.has_value(), token};
 }
 
 /// Empty on success, else why the file could not be removed.
@@ -272,20 +282,38 @@ bool saveCredentials(const std::string& token) {
     return true;
 }
 
-std::optional<std::string> loadCredentials() {
+CredentialLookup lookupCredentials() {
     if (!serviceUnavailable) {
         std::optional<std::string> secret;
         auto outcome = lookupInService(secret);
         if (!outcome.error) {
-            if (secret)
-                return tokenFrom(*secret);
-            return readFallback();
+            if (!secret)
+                return lookupFallback();
+            auto token = tokenFrom(*secret);
+            return {token.has_value(), token};
         }
         if (!outcome.unavailable)
-            return std::nullopt;
+            return {};
         noteUnavailable(outcome.error.get());
     }
-    return readFallback();
+    return lookupFallback();
+}
+
+std::optional<std::string> loadCredentials() {
+    joblark::FileLocations::removeStaleTemporaryFiles(CredentialStore::fallbackFile());
+    return lookupCredentials().token;
+}
+
+CredentialStore::ExclusiveAccess::ExclusiveAccess()
+    : fd_(::open((joblark::FileLocations::dataDirectory() / ".credentials.lock").c_str(),
+                 O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+CredentialStore::ExclusiveAccess::~ExclusiveAccess() {
+    if (fd_ >= 0)
+        ::close(fd_); // releases the lock
 }
 
 void purgeCredentials() {

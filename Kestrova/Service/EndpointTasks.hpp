@@ -9,9 +9,25 @@
 
 namespace kestrova {
 
+/// A page of a service collection; the page next to it asks with the same credentials source.
 template <class T, class Self>
-using AuthenticatedServicePage =
-    ServiceTask<joblark::AuthenticatedCursorPagedConstructableAPITask<T, AuthenticationProvider, Self>>;
+class AuthenticatedServicePage
+    : public ServiceTask<
+          joblark::AuthenticatedCursorPagedConstructableAPITask<T, AuthenticationProvider, Self>> {
+    using Base =
+        ServiceTask<joblark::AuthenticatedCursorPagedConstructableAPITask<T, AuthenticationProvider, Self>>;
+
+public:
+    using Base::Base;
+
+protected:
+    joblark::TaskPtr makePage(const joblark::URL& url) const override {
+        auto page = Base::makePage(url);
+        if (auto service = std::dynamic_pointer_cast<Self>(page))
+            service->setCredentialsSource(this->credentialsSource());
+        return page;
+    }
+};
 
 /// The account's endpoints: the first page of up to 100.
 class ListEndpoints : public AuthenticatedServicePage<Endpoint, ListEndpoints> {

@@ -50,6 +50,8 @@ void PushRegistration::checkToSeeIfWeAreRegisteredForPushNotifications(std::func
         return;
     }
     auto search = std::make_shared<SearchDevices>(*id);
+    if (auto controller = controller_.lock())
+        search->setCredentialsSource(controller->credentialsSource());
     std::weak_ptr<PushRegistration> weak = weak_from_this();
     auto evaluate = std::make_shared<joblark::UITask>(true, [weak, search, completion] {
         const auto devices = search->models();

@@ -8,6 +8,7 @@
 #include "Service/MeasureTasks.hpp"
 #include "Service/ServiceURLs.hpp"
 #include "State/DeviceIdentity.hpp"
+#include "State/RefreshInterval.hpp"
 
 #include "joblark/Foundation/FileLocations.hpp"
 #include "joblark/Foundation/Log.hpp"
@@ -100,6 +101,14 @@ void replaceById(std::optional<std::vector<std::shared_ptr<T>>>& list, const std
     list->insert(list->begin() + at, updated);
 }
 
+/// A service task that sends `owner`'s token.
+template <class T, class... Args>
+std::shared_ptr<T> serviceTask(const AppStateController& owner, Args&&... args) {
+    auto task = std::make_shared<T>(std::forward<Args>(args)...);
+    task->setCredentialsSource(owner.credentialsSource());
+    return task;
+}
+
 /// Runs `task`, then on the main thread (whatever its outcome) folds it into the controller when
 /// the controller still exists and the task succeeded, then calls the completion.
 template <class T, class Fold>
@@ -145,11 +154,8 @@ std::shared_ptr<AppStateController> AppStateController::make(std::filesystem::pa
 
 std::shared_ptr<AppStateController> AppStateController::create(std::filesystem::path cacheFileLocation) {
     std::shared_ptr<AppStateController> controller(new AppStateController(std::move(cacheFileLocation)));
-    std::weak_ptr<AppStateController> weak = controller;
-    AuthenticationProvider::setCredentialsSource([weak]() -> std::optional<std::string> {
-        auto self = weak.lock();
-        return self ? self->credentials() : std::nullopt;
-    });
+    // What saves of a process killed half-way left behind.
+    joblark::FileLocations::removeStaleTemporaryFiles(controller->cacheFileLocation_);
     if (joblark::UserDefaults::standard().boolForKey(kShouldAutoRefresh) && !controller->refreshTimer)
         controller->startRefreshTimer();
     controller->load();
@@ -178,6 +184,23 @@ void AppStateController::setCredentials(std::optional<std::string> token) {
     credentials_ = std::move(token);
 }
 
+CredentialsSource AppStateController::credentialsSource() const {
+    return [weak = weak_from_this()]() -> std::optional<std::string> {
+        auto self = weak.lock();
+        return self ? self->credentials() : std::nullopt;
+    };
+}
+
+std::optional<AppStateController::CacheProblem> AppStateController::lastCacheProblem() const {
+    std::lock_guard lock(problemMutex_);
+    return cacheProblem_;
+}
+
+void AppStateController::setCacheProblem(std::optional<CacheProblem> problem) {
+    std::lock_guard lock(problemMutex_);
+    cacheProblem_ = std::move(problem);
+}
+
 std::string AppStateController::cacheFileURLString() const {
     return joblark::URL::fileURL(cacheFileLocation_).absoluteString();
 }
@@ -185,23 +208,27 @@ std::string AppStateController::cacheFileURLString() const {
 // --- persistence -------------------------------------------------------------------------------------
 
 void AppStateController::load() {
-    setCredentials(loadCredentials());
+    auto token = loadCredentials();
+    setCredentials(token);
+    {
+        std::lock_guard lock(credentialsMutex_);
+        storedToken_ = token;
+    }
     std::error_code ignored;
     if (!std::filesystem::exists(cacheFileLocation_, ignored))
         return;
-    auto bytes = joblark::FileLocations::readFile(cacheFileLocation_);
-    if (!bytes) {
+    auto unreadable = [this](const std::string& reason) {
         platformLog().notice("[ERROR] Unable to read user from cache location " + cacheFileURLString() +
-                             ". The file could not be read.");
-        return;
-    }
+                             ". " + reason);
+        setCacheProblem(CacheProblem{CacheProblem::Kind::load, reason});
+    };
+    auto bytes = joblark::FileLocations::readFile(cacheFileLocation_);
+    if (!bytes)
+        return unreadable("The file could not be read.");
     archive::registerModelClasses();
     auto root = joblark::KeyedUnarchiver::unarchivedObject(*bytes, archive::allowedModelClasses());
-    if (!root) {
-        platformLog().notice("[ERROR] Unable to read user from cache location " + cacheFileURLString() +
-                             ". " + root.error()->localizedDescription());
-        return;
-    }
+    if (!root)
+        return unreadable(root.error()->localizedDescription());
     if (auto loaded = root->asObject<AppState>()) // another root object is not ours: ignored
         state = std::move(loaded);
 }
@@ -225,14 +252,75 @@ void AppStateController::persist(const std::shared_ptr<AppState>& stateToWrite,
                                  const std::optional<std::string>& token) {
     if (!stateToWrite)
         return;
-    if (auto error = stateToWrite->writeToFile(cacheFileLocation_))
+    // A save queued before a sign-out here must not store the token again after it was purged, nor
+    // one in another process write back what was signed out there: the comparison and the writes
+    // happen under the locks that purging takes too.
+    std::lock_guard lock(keychainMutex_);
+    CredentialStore::ExclusiveAccess access;
+    if (token && !storeStillHolds(*token))
+        return;
+    if (auto error = stateToWrite->writeToFile(cacheFileLocation_)) {
         platformLog().notice("[ERROR] Unable to persist user to cache location " + cacheFileURLString() +
                              ". " + error->localizedDescription());
-    // A save queued before sign-out must not store the token again after it was purged: the check
-    // and the store happen under the lock that the purge takes too.
-    std::lock_guard lock(keychainMutex_);
-    if (token && token == credentials())
-        saveCredentials(*token);
+        setCacheProblem(CacheProblem{CacheProblem::Kind::save, error->localizedDescription()});
+    } else {
+        setCacheProblem(std::nullopt);
+    }
+    if (!token || token != credentials())
+        return;
+    {
+        std::lock_guard credentialsLock(credentialsMutex_);
+        if (storedToken_ == token)
+            return; // the store holds it: storeStillHolds just looked
+    }
+    if (saveCredentials(*token)) {
+        std::lock_guard credentialsLock(credentialsMutex_);
+        storedToken_ = token;
+    }
+}
+
+bool AppStateController::storeStillHolds(const std::string& token) {
+    {
+        std::lock_guard lock(credentialsMutex_);
+        if (storedToken_ != token)
+            return true; // a sign-in of this controller's own, not stored yet
+    }
+    auto now = lookupCredentials();
+    if (!now.known || now.token == token)
+        return true;
+    // Another process signed out (the token is gone) or in again (another token is there).
+    std::weak_ptr<AppStateController> weak = weak_from_this();
+    joblark::MainThread::runAsync([weak, token, stored = now.token] {
+        if (auto self = weak.lock())
+            self->followStore(token, stored);
+    });
+    return false;
+}
+
+void AppStateController::followStore(const std::string& had, const std::optional<std::string>& now) {
+    if (credentials() != had)
+        return; // this controller signed in or out itself meanwhile
+    {
+        std::lock_guard lock(credentialsMutex_);
+        storedToken_ = now;
+    }
+    if (now) {
+        platformLog().notice("[SYNC] Signed in again elsewhere; using that sign-in.");
+        setCredentials(now);
+        return;
+    }
+    platformLog().notice("[SYNC] Signed out elsewhere; signing out here too.");
+    // As a sign-out, except that the store is left alone: it is already empty, and a purge could
+    // take a sign-in that came after.
+    state = std::make_shared<AppState>();
+    setCredentials(std::nullopt);
+    save();
+    auto& defaults = joblark::UserDefaults::standard();
+    defaults.removeObject(kShouldAutoRefresh);
+    defaults.removeObject(kRefreshInterval);
+    defaults.removeObject(kEnablePushNotifications);
+    post(endpointsDidChange);
+    post(didLogout);
 }
 
 void AppStateController::save(std::function<void(bool, ErrorPtr)> completion) {
@@ -317,10 +405,10 @@ void AppStateController::announceMeasures(const std::optional<std::vector<std::s
 
 void AppStateController::sync(Completion completion) {
     platformLog().notice("[SYNC] Syncing...");
-    auto users = std::make_shared<ListUsers>(ServiceURLs::currentUser(), std::nullopt, false, kPageSize);
+    auto users = serviceTask<ListUsers>(*this, ServiceURLs::currentUser(), std::nullopt, false, kPageSize);
     auto endpoints =
-        std::make_shared<ListEndpoints>(ServiceURLs::endpoints(), std::nullopt, false, kPageSize);
-    auto measures = std::make_shared<ListMeasures>(ServiceURLs::measures(), std::nullopt, false, kPageSize);
+        serviceTask<ListEndpoints>(*this, ServiceURLs::endpoints(), std::nullopt, false, kPageSize);
+    auto measures = serviceTask<ListMeasures>(*this, ServiceURLs::measures(), std::nullopt, false, kPageSize);
     auto group =
         std::make_shared<joblark::GroupTask>(std::vector<TaskPtr>{users, endpoints, measures}, false);
     std::weak_ptr<AppStateController> weak = weak_from_this();
@@ -409,11 +497,16 @@ void AppStateController::finishSignIn(bool ok, ErrorPtr error, Completion comple
 void AppStateController::clearLocalState() {
     state = std::make_shared<AppState>();
     setCredentials(std::nullopt);
-    save();
     {
+        // Before the save: another process's write of the account, made before it sees the store
+        // empty, then comes before this one's empty state.
         std::lock_guard lock(keychainMutex_);
+        CredentialStore::ExclusiveAccess access;
         purgeCredentials();
+        std::lock_guard credentialsLock(credentialsMutex_);
+        storedToken_.reset();
     }
+    save();
     auto& defaults = joblark::UserDefaults::standard();
     defaults.removeObject(kShouldAutoRefresh);
     defaults.removeObject(kRefreshInterval);
@@ -444,7 +537,7 @@ void AppStateController::logout(std::function<void()> completion) {
 void AppStateController::createEndpoint(const std::string& name, const joblark::URL& url,
                                         Completion completion) {
     platformLog().notice("[SYNC] Creating endpoint...");
-    auto create = std::make_shared<CreateEndpoint>(ServiceURLs::endpoints());
+    auto create = serviceTask<CreateEndpoint>(*this, ServiceURLs::endpoints());
     create->params = Dictionary{{"name", name}, {"endpoint_url", url.absoluteString()}};
     runThenFold(weak_from_this(), create, std::move(completion),
                 [](AppStateController& self, CreateEndpoint& task) {
@@ -464,7 +557,7 @@ void AppStateController::updateEndpoint(const joblark::URL& url, std::optional<b
                                         std::optional<bool> ensureValidCert,
                                         std::optional<Endpoint::Status> status, Completion completion) {
     platformLog().notice("[SYNC] Updating endpoint...");
-    auto patch = std::make_shared<PatchEndpoint>(url);
+    auto patch = serviceTask<PatchEndpoint>(*this, url);
     patch->params = patchParameters(isPublic, status);
     if (ensureValidCert)
         (*patch->params)["ensure_valid_cert"] = *ensureValidCert;
@@ -480,7 +573,7 @@ void AppStateController::updateEndpoint(const joblark::URL& url, std::optional<b
 
 void AppStateController::updateMeasure(const joblark::URL& url, std::optional<bool> isPublic,
                                        std::optional<Measure::Status> status, Completion completion) {
-    auto patch = std::make_shared<PatchMeasure>(url);
+    auto patch = serviceTask<PatchMeasure>(*this, url);
     patch->params = patchParameters(isPublic, status);
     runThenFold(weak_from_this(), patch, std::move(completion),
                 [](AppStateController& self, PatchMeasure& task) {
@@ -494,7 +587,7 @@ void AppStateController::updateMeasure(const joblark::URL& url, std::optional<bo
 
 void AppStateController::deleteResource(const joblark::URL& url, Completion completion) {
     platformLog().notice("[SYNC] deleting endpoint/measure...");
-    auto destroy = std::make_shared<DestroyResource>(url);
+    auto destroy = serviceTask<DestroyResource>(*this, url);
     runThenFold(weak_from_this(), destroy, std::move(completion),
                 [url](AppStateController& self, DestroyResource&) {
                     auto endpoints = self.state ? self.state->endpoints : std::nullopt;
@@ -516,7 +609,7 @@ void AppStateController::deleteResource(const joblark::URL& url, Completion comp
 
 void AppStateController::registerDevice(const std::string& name, const std::string& deviceId,
                                         const std::string& registrationId, Completion completion) {
-    auto create = std::make_shared<CreateDevice>(ServiceURLs::pushDevices());
+    auto create = serviceTask<CreateDevice>(*this, ServiceURLs::pushDevices());
     create->params = Dictionary{{"name", name}, {"device_id", deviceId}, {"registration_id", registrationId}};
     std::weak_ptr<AppStateController> weak = weak_from_this();
     auto fold = std::make_shared<UITask>(true, [weak, create, completion] {
@@ -530,14 +623,16 @@ void AppStateController::registerDevice(const std::string& name, const std::stri
 }
 
 void AppStateController::unregisterDevice(const std::string& deviceId, Completion completion) {
-    auto search = std::make_shared<SearchDevices>(deviceId);
-    auto destroy = std::make_shared<joblark::LazyTask>([search]() -> TaskPtr {
+    auto search = serviceTask<SearchDevices>(*this, deviceId);
+    auto destroy = std::make_shared<joblark::LazyTask>([search, source = credentialsSource()]() -> TaskPtr {
         if (!succeeded(*search))
             return nullptr;
         auto devices = search->models();
         if (!devices || devices->empty() || !devices->front() || !devices->front()->url)
             return nullptr;
-        return std::make_shared<DestroyDevice>(*devices->front()->url);
+        auto destroyDevice = std::make_shared<DestroyDevice>(*devices->front()->url);
+        destroyDevice->setCredentialsSource(source);
+        return destroyDevice;
     });
     std::weak_ptr<AppStateController> weak = weak_from_this();
     auto fold = std::make_shared<UITask>(true, [weak, destroy, completion] {
@@ -553,16 +648,15 @@ void AppStateController::unregisterDevice(const std::string& deviceId, Completio
 // --- automatic refresh ---------------------------------------------------------------------------------
 
 void AppStateController::startRefreshTimer() {
-    const auto seconds =
-        std::max<std::int64_t>(1, joblark::UserDefaults::standard().integerForKey(kRefreshInterval));
+    const auto seconds = RefreshInterval::current();
     std::weak_ptr<AppStateController> weak = weak_from_this();
-    refreshTimer =
-        joblark::Timer::scheduledTimer(static_cast<double>(seconds), true, [weak](joblark::Timer& timer) {
-            if (auto self = weak.lock())
-                self->tick(timer);
-            else
-                timer.invalidate();
-        });
+    refreshTimer = joblark::Timer::scheduledTimer(static_cast<double>(seconds.count()), true,
+                                                  [weak](joblark::Timer& timer) {
+                                                      if (auto self = weak.lock())
+                                                          self->tick(timer);
+                                                      else
+                                                          timer.invalidate();
+                                                  });
 }
 
 void AppStateController::stopRefreshTimer() {
@@ -575,6 +669,12 @@ void AppStateController::stopRefreshTimer() {
 void AppStateController::tick(joblark::Timer&) {
     std::weak_ptr<AppStateController> weak = weak_from_this();
     queue_->async([weak] {
+        if (auto self = weak.lock()) {
+            // A sign-out elsewhere ends this one's refreshing too, before it asks with a dead token.
+            auto token = self->credentials();
+            if (token && !self->storeStillHolds(*token))
+                return;
+        }
         bool ok = false;
         auto refresh =
             std::make_shared<joblark::AsyncTask>([weak, &ok](joblark::AsyncTask::CompletionHandler done) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Model/AppState.hpp"
+#include "Service/Authentication.hpp"
 
 #include "joblark/Foundation/DispatchQueue.hpp"
 #include "joblark/Foundation/Error.hpp"
@@ -55,8 +56,7 @@ public:
     /// The shared controller, created on first use (on the main thread) with the cache file in the
     /// user's cache directory.
     static std::shared_ptr<AppStateController> shared();
-    /// A controller of its own, for another cache file (tests, tools). It also becomes the source of
-    /// the service tasks' credentials.
+    /// A controller of its own, for another cache file (tests, tools).
     static std::shared_ptr<AppStateController> make(std::filesystem::path cacheFileLocation);
 
     ~AppStateController();
@@ -73,6 +73,16 @@ public:
     std::optional<std::string> credentials() const;
     void setCredentials(std::optional<std::string> token);
     bool isSignedIn() const { return credentials().has_value(); }
+    /// This controller's token, for the service tasks it makes (and any other maker acting for it).
+    CredentialsSource credentialsSource() const;
+
+    /// What went wrong the last time the cache file was read or written; cleared by a write that
+    /// succeeds. Readable from any thread, for a window or the terminal to show.
+    struct CacheProblem {
+        enum class Kind { load, save } kind;
+        std::string description;
+    };
+    std::optional<CacheProblem> lastCacheProblem() const;
 
     const std::filesystem::path& cacheFileLocation() const { return cacheFileLocation_; }
     /// "file://" and the cache file's path.
@@ -81,7 +91,10 @@ public:
 
     /// Reads the stored credential and the cache file.
     void load();
-    /// Writes the state (as it is now) and the credentials; on the caller's thread.
+    /// Writes the state (as it is now) and the credentials; on the caller's thread. When another
+    /// process has signed out (the stored credential this controller had is gone) or in (another one
+    /// replaced it) meanwhile, writes nothing and follows it instead, on the main thread: a sign-out
+    /// clears the state and posts "AppStateController.didLogout" as signing out here does.
     void persist();
     /// Persists a snapshot of the state taken now on the save queue, then calls `completion` there.
     /// Saves that pile up while one waits are written together, with the newest snapshot.
@@ -110,7 +123,8 @@ public:
                         const std::string& registrationId, Completion completion = nullptr);
     void unregisterDevice(const std::string& deviceId, Completion completion = nullptr);
 
-    /// Schedules the repeating refresh on the current run loop, every "kRefreshInterval" seconds.
+    /// Schedules the repeating refresh on the current run loop, every "kRefreshInterval" seconds (as
+    /// RefreshInterval reads it). Each tick first looks whether another process signed out.
     void startRefreshTimer();
     /// Turns automatic refresh off ("kShouldAutoRefresh" false) and stops the timer.
     void stopRefreshTimer();
@@ -124,6 +138,11 @@ private:
 
     void clearLocalState();
     void resetLocalState();
+    /// False when the store no longer holds the token this controller stored or loaded: then the
+    /// controller follows the change on the main thread. Any thread but the main one.
+    bool storeStillHolds(const std::string& token);
+    void followStore(const std::string& had, const std::optional<std::string>& now);
+    void setCacheProblem(std::optional<CacheProblem> problem);
     void announceEndpoints(const std::optional<std::vector<std::shared_ptr<Endpoint>>>& list);
     void announceMeasures(const std::optional<std::vector<std::shared_ptr<Measure>>>& list);
     std::shared_ptr<AppState> snapshot() const;
@@ -143,8 +162,11 @@ private:
     std::filesystem::path cacheFileLocation_;
     std::shared_ptr<SaveBatch> saves_ = std::make_shared<SaveBatch>();
     std::unique_ptr<joblark::DispatchQueue> queue_;
-    mutable std::mutex credentialsMutex_; // the only field other threads read
+    mutable std::mutex credentialsMutex_; // the credentials and what the store held: read by any thread
     std::optional<std::string> credentials_;
+    std::optional<std::string> storedToken_; // the token this controller last stored or loaded
+    mutable std::mutex problemMutex_;
+    std::optional<CacheProblem> cacheProblem_;
     std::mutex keychainMutex_; // orders the save queue's token writes with the purge at sign-out
 };
 

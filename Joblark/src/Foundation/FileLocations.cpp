@@ -182,27 +182,54 @@ WriteResult writeFileAtomically(const fs::path& path, std::span<const std::uint8
     fs::path directory = path.parent_path();
     if (directory.empty())
         directory = ".";
+    const std::string prefix = "." + path.filename().string() + ".tmp-";
 
-    // O_EXCL with a random name: never reuse or follow a file someone else placed there.
+    // Nameless where the file system allows: a writer killed before the rename leaves nothing.
+    // Elsewhere (or without /proc to name it by) a named file, created with O_EXCL under a random
+    // name so that nothing someone else placed there is reused or followed.
     fs::path temporary;
-    FileDescriptor file(-1);
-    for (int attempt = 0; attempt < 16 && !file.valid(); ++attempt) {
-        temporary = directory / ("." + path.filename().string() + ".tmp-" + randomSuffix());
-        file = FileDescriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-        if (!file.valid() && errno != EEXIST)
-            return failure("Unable to create a temporary file for", errno);
-    }
-    if (!file.valid())
-        return failure("Unable to create a temporary file for", EEXIST);
-
+    FileDescriptor file(::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+    bool nameless = file.valid();
     auto discard = [&](std::string what, int error) {
-        ::unlink(temporary.c_str());
+        if (!temporary.empty())
+            ::unlink(temporary.c_str());
         return failure(std::move(what), error);
     };
-    if (!writeAll(file.get(), bytes.data(), bytes.size()))
-        return discard("Unable to write", errno);
-    if (::fsync(file.get()) != 0)
-        return discard("Unable to sync", errno);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (!nameless) {
+            for (int attempt = 0; attempt < 16 && !file.valid(); ++attempt) {
+                temporary = directory / (prefix + randomSuffix());
+                file =
+                    FileDescriptor(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+                if (!file.valid() && errno != EEXIST)
+                    return failure("Unable to create a temporary file for", errno);
+            }
+            if (!file.valid())
+                return failure("Unable to create a temporary file for", EEXIST);
+        }
+        if (!writeAll(file.get(), bytes.data(), bytes.size()))
+            return discard("Unable to write", errno);
+        if (::fsync(file.get()) != 0)
+            return discard("Unable to sync", errno);
+        if (!nameless)
+            break;
+        // linkat cannot replace a file, so the data gets a temporary name and is renamed as usual.
+        const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+        int error = EEXIST;
+        for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
+            temporary = directory / (prefix + randomSuffix());
+            error = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0
+                        ? 0
+                        : errno;
+        }
+        if (error == 0)
+            break;
+        temporary.clear();
+        if (error != ENOENT) // ENOENT: no /proc; write a named file instead
+            return failure("Unable to name the temporary file for", error);
+        nameless = false;
+        file = FileDescriptor(-1);
+    }
     if (file.close() != 0)
         return discard("Unable to close", errno);
     if (::rename(temporary.c_str(), path.c_str()) != 0)
@@ -214,6 +241,28 @@ WriteResult writeFileAtomically(const fs::path& path, std::span<const std::uint8
     if (parent.valid() && ::fsync(parent.get()) != 0 && errno == EIO)
         return failure("Unable to sync the directory of", errno);
     return WriteResult{true, {}};
+}
+
+std::size_t removeStaleTemporaryFiles(const fs::path& path, std::chrono::seconds age) {
+    fs::path directory = path.parent_path();
+    if (directory.empty())
+        directory = ".";
+    const std::string prefix = "." + path.filename().string() + ".tmp-";
+    const auto cutoff = fs::file_time_type::clock::now() - age;
+    std::size_t removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const std::string_view suffix = std::string_view(name).substr(std::min(name.size(), prefix.size()));
+        const bool ours =
+            name.size() == prefix.size() + 8 && name.compare(0, prefix.size(), prefix) == 0 &&
+            suffix.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") == std::string_view::npos;
+        std::error_code ignored;
+        if (ours && it->is_regular_file(ignored) && it->last_write_time(ignored) < cutoff &&
+            fs::remove(it->path(), ignored))
+            ++removed;
+    }
+    return removed;
 }
 
 std::optional<std::vector<std::uint8_t>> readFile(const fs::path& path, std::size_t maxSize) {

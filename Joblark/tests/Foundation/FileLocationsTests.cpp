@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <tuple>
 
@@ -108,6 +110,34 @@ TEST_F(FileLocationsTest, AtomicWriteReplacesWithTheRequestedModeOrKeepsTheOldSt
     EXPECT_EQ(entries(temp.path() / "occupied"), (std::vector<std::string>{"inside"}));
     EXPECT_EQ(FileLocations::readFile(path), second);
     EXPECT_FALSE(FileLocations::writeFileAtomically(fs::path(), std::string_view("x")));
+}
+
+TEST_F(FileLocationsTest, AWriterKilledMidWriteLeavesNoTemporaryFileAndStaleOnesGo) {
+    const auto path = temp.path() / "store.bin";
+    ASSERT_TRUE(FileLocations::writeFileAtomically(path, std::string_view("kept")));
+    // The file size limit kills the writer with SIGXFSZ in the middle of its data.
+    auto killedMidWrite = [&] {
+        const rlimit size{4096, 4096}, core{0, 0};
+        ::setrlimit(RLIMIT_CORE, &core);
+        ::setrlimit(RLIMIT_FSIZE, &size);
+        std::signal(SIGXFSZ, SIG_DFL);
+        FileLocations::writeFileAtomically(path, std::string(1 << 20, 'x'));
+    };
+    EXPECT_EXIT(killedMidWrite(), ::testing::KilledBySignal(SIGXFSZ), "");
+    EXPECT_EQ(entries(temp.path()), std::vector<std::string>{"store.bin"});
+    EXPECT_EQ(FileLocations::readFile(path), (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+
+    // What older writers left: only ".store.bin.tmp-" and eight letters or digits, once old enough.
+    for (const char* name : {".store.bin.tmp-abcd1234", ".store.bin.tmp-fresh123", ".store.bin.tmp-short",
+                             ".other.tmp-abcd1234", "store.bin.tmp-abcd1234"})
+        std::ofstream(temp.path() / name) << "partial";
+    for (const char* name :
+         {".store.bin.tmp-abcd1234", ".store.bin.tmp-short", ".other.tmp-abcd1234", "store.bin.tmp-abcd1234"})
+        fs::last_write_time(temp.path() / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    EXPECT_EQ(FileLocations::removeStaleTemporaryFiles(path, std::chrono::minutes(10)), 1u);
+    EXPECT_EQ(entries(temp.path()),
+              (std::vector<std::string>{".other.tmp-abcd1234", ".store.bin.tmp-fresh123",
+                                        ".store.bin.tmp-short", "store.bin", "store.bin.tmp-abcd1234"}));
 }
 
 TEST_F(FileLocationsTest, ReadFileRefusesWhatIsNotASmallEnoughRegularFile) {

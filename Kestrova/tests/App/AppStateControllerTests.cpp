@@ -6,14 +6,18 @@
 #include "Shell/PushRegistration.hpp"
 #include "State/AppStateController.hpp"
 #include "State/DeviceIdentity.hpp"
+#include "State/RefreshInterval.hpp"
 
 #include "joblark/Foundation/FileLocations.hpp"
+#include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/UUID.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <fstream>
 #include <sys/stat.h>
 
 using namespace kestrova;
@@ -297,6 +301,86 @@ TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
     });
     ASSERT_TRUE(pumpMainUntil([&] { return checked; }, std::chrono::seconds(30)));
     EXPECT_FALSE(found);
+}
+
+TEST_F(AppStateControllerTest, TwoControllersInOneProcessEachSendTheirOwnToken) {
+    controller->setCredentials(environment->service->demoToken);
+    TemporaryDirectory otherCache;
+    auto other = AppStateController::make(otherCache.path() / "AppState.plist"); // made last
+    other->setCredentials("not-a-token");
+    Outcome mine, theirs;
+    controller->sync(mine.handler());
+    other->sync(theirs.handler());
+    ASSERT_TRUE(mine.wait() && theirs.wait());
+    EXPECT_TRUE(mine.ok);
+    EXPECT_FALSE(theirs.ok);
+}
+
+TEST_F(AppStateControllerTest, CacheProblemsStayForAWindowToShowAndLitterGoesAtStart) {
+    const auto location = cache.path() / "AppState.plist";
+    ASSERT_TRUE(joblark::FileLocations::writeFileAtomically(location, std::string_view("bplist00 damaged")));
+    const auto stale = cache.path() / ".AppState.plist.tmp-k1ll3d00";
+    std::ofstream(stale) << "half a save";
+    std::filesystem::last_write_time(stale,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+
+    auto damaged = AppStateController::make(location);
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    auto problem = damaged->lastCacheProblem();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->kind, AppStateController::CacheProblem::Kind::load);
+    EXPECT_FALSE(damaged->state->endpoints);
+    damaged->save();
+    damaged->queue().sync([] {});
+    EXPECT_FALSE(damaged->lastCacheProblem()) << "a good write ends it";
+
+    auto unwritable = AppStateController::make(cache.path() / "missing" / "AppState.plist");
+    EXPECT_FALSE(unwritable->lastCacheProblem()) << "no file yet is normal";
+    unwritable->save();
+    unwritable->queue().sync([] {});
+    problem = unwritable->lastCacheProblem();
+    ASSERT_TRUE(problem);
+    EXPECT_EQ(problem->kind, AppStateController::CacheProblem::Kind::save);
+    EXPECT_NE(problem->description.find("missing"), std::string::npos) << problem->description;
+}
+
+TEST(RefreshIntervalTest, StaysWithinFiveSecondsAndADayAndSaysSo) {
+    using namespace std::chrono_literals;
+    struct Case {
+        std::optional<joblark::Value> stored;
+        std::chrono::seconds expected;
+        bool logged;
+    };
+    const std::vector<Case> cases{
+        {std::nullopt, 30s, false},
+        {joblark::Value(45), 45s, false},
+        {joblark::Value(45.9), 45s, false},
+        {joblark::Value(1e10), 86400s, true},
+        {joblark::Value(1e300), 86400s, true},
+        {joblark::Value(std::numeric_limits<std::int64_t>::max()), 86400s, true},
+        {joblark::Value(2), 5s, true},
+        {joblark::Value(0.0), 5s, true},
+        {joblark::Value(-3), 30s, true},
+        {joblark::Value(std::nan("")), 30s, true},
+        {joblark::Value("60"), 30s, true},
+        {joblark::Value(true), 30s, true},
+    };
+    for (const auto& c : cases) {
+        joblark::LogCapture log;
+        EXPECT_EQ(RefreshInterval::fromPreference(c.stored), c.expected)
+            << (c.stored ? c.stored->description() : "");
+        EXPECT_EQ(log.contains("kRefreshInterval"), c.logged) << c.expected.count();
+    }
+
+    // The timer gets the clamped interval; seconds beyond it once overflowed into a busy loop.
+    TemporaryDirectory preferences, cache;
+    joblark::UserDefaults::resetStandard(preferences.path() / "UserDefaults.json");
+    AppStateController::registerDefaults();
+    joblark::UserDefaults::standard().set(1e10, AppStateController::kRefreshInterval);
+    auto controller = AppStateController::make(cache.path() / "AppState.plist");
+    ASSERT_TRUE(controller->refreshTimer);
+    EXPECT_EQ(controller->refreshTimer->timeInterval(), 86400.0);
+    controller->stopRefreshTimer();
 }
 
 TEST(DeviceIdentityTest, DerivesAStableApplicationIdentifierAndFormatsTokens) {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <fstream>
 
 using namespace kestrova::testing;
 using joblark::testing::TemporaryDirectory;
@@ -18,6 +18,11 @@ protected:
     CommandResult cli(const std::vector<std::string>& arguments, const std::string& input = {}) {
         return runCommandLine(arguments, home.path(), service.url, input);
     }
+    void setPreferences(const std::string& json) {
+        std::filesystem::create_directories(home.path() / "config" / "kestrova");
+        std::ofstream(home.path() / "config" / "kestrova" / "UserDefaults.json") << json;
+    }
+    std::filesystem::path cacheFile() const { return home.path() / "cache" / "kestrova" / "AppState.plist"; }
 
     TemporaryDirectory serviceDirectory;
     TemporaryDirectory home;
@@ -123,8 +128,7 @@ TEST_F(CommandLineTest, ChangesResourcesWithTheFormsRules) {
 TEST_F(CommandLineTest, ServiceFailuresLeaveTheCachedStateAsItWas) {
     ASSERT_TRUE(service.isRunning());
     ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
-    const auto cacheFile = home.path() / "cache" / "kestrova" / "AppState.plist";
-    const auto before = joblark::FileLocations::readFile(cacheFile);
+    const auto before = joblark::FileLocations::readFile(cacheFile());
     ASSERT_TRUE(before);
 
     // Every API answer of this one is a fault: server errors, throttling, slow bodies, dropped
@@ -141,8 +145,64 @@ TEST_F(CommandLineTest, ServiceFailuresLeaveTheCachedStateAsItWas) {
     auto add = runCommandLine({"add", "Site", "https://site.example.com"}, home.path(), faulty.url);
     EXPECT_EQ(add.status, 3);
     EXPECT_NE(add.output.find("Error creating Endpoint: "), std::string::npos) << add.output;
-    EXPECT_EQ(joblark::FileLocations::readFile(cacheFile), before) << "nothing was folded in";
+    EXPECT_EQ(joblark::FileLocations::readFile(cacheFile()), before) << "nothing was folded in";
     EXPECT_EQ(cli({"status", "--offline"}).status, 3);
+}
+
+TEST_F(CommandLineTest, DamagedFilesAndPreferencesAreReportedNeverFatal) {
+    ASSERT_TRUE(service.isRunning());
+    ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
+    // Seconds beyond what a timer can count once hung "status" at full speed; now they are clamped.
+    setPreferences(R"({"kRefreshInterval": 1e300})");
+    EXPECT_NE(cli({"status"}).status, 3);
+
+    // The cache keeps no histories: offline, no uptime is claimed.
+    auto offline = cli({"status", "--offline"});
+    EXPECT_EQ(offline.status, 3);
+    EXPECT_NE(offline.output.find("Demo OK"), std::string::npos) << offline.output;
+    EXPECT_NE(offline.output.find("  \u2013  "), std::string::npos) << offline.output;
+    EXPECT_EQ(offline.output.find("0%"), std::string::npos) << offline.output;
+    auto json = joblark::JSON::parse(cli({"status", "--json", "--offline"}).output);
+    ASSERT_TRUE(json);
+    EXPECT_TRUE(json->find("endpoints")->asArray()->front().find("uptime")->isNull());
+
+    ASSERT_TRUE(
+        joblark::FileLocations::writeFileAtomically(cacheFile(), std::string_view("bplist00 damaged")));
+    const std::string damaged = "the cached state could not be read; it is refreshed at the next sync";
+    offline = cli({"status", "--offline"});
+    EXPECT_EQ(offline.status, 3);
+    EXPECT_NE(offline.output.find(damaged), std::string::npos) << offline.output;
+    auto online = cli({"status"});
+    EXPECT_NE(online.output.find(damaged), std::string::npos);
+    EXPECT_NE(online.output.find("Demo OK"), std::string::npos) << "refreshed";
+    EXPECT_EQ(cli({"status", "--offline"}).output.find(damaged), std::string::npos) << "and saved again";
+
+    // A cache that cannot be written is said so.
+    std::filesystem::remove_all(cacheFile().parent_path());
+    std::ofstream(cacheFile().parent_path()) << "in the way";
+    auto unsaved = cli({"status"});
+    EXPECT_NE(unsaved.output.find("the cached state could not be saved: "), std::string::npos)
+        << unsaved.output;
+}
+
+TEST_F(CommandLineTest, ASignOutInAnotherTerminalHolds) {
+    ASSERT_TRUE(service.isRunning());
+    ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
+    setPreferences(R"({"kRefreshInterval": 1})"); // clamped to the shortest interval, 5 s
+    auto watch = startCommandLine({"watch"}, home.path(), service.url);
+    ASSERT_TRUE(watch->waitForLine("Watching; refreshing every 5 seconds.", std::chrono::seconds(60)))
+        << watch->output();
+    ASSERT_EQ(cli({"logout"}).status, 0);
+
+    // The watch's next refresh finds the token gone: it signs out too and writes nothing back.
+    EXPECT_EQ(watch->wait(std::chrono::seconds(60)), 3) << watch->output();
+    EXPECT_NE(watch->output().find("Signed out elsewhere; stopped watching."), std::string::npos)
+        << watch->output();
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "data" / "kestrova" / "credentials.json"));
+    auto json = joblark::JSON::parse(cli({"status", "--json", "--offline"}).output);
+    ASSERT_TRUE(json) << "signed out, nothing cached";
+    EXPECT_EQ(*json->find("signed_in"), joblark::Value(false));
+    EXPECT_TRUE(json->find("endpoints")->asArray()->empty());
 }
 
 } // namespace

@@ -140,11 +140,6 @@ int ChildProcess::wait(milliseconds limit) {
     return *status_;
 }
 
-void ChildProcess::terminate() {
-    if (!status_ && pid_ > 0)
-        ::kill(pid_, SIGTERM);
-}
-
 LocalService::LocalService(const std::filesystem::path& directory,
                            const std::vector<std::string>& extraArguments)
     : process_(QUILLNEST_LOCAL_PATH, [&] {
@@ -163,22 +158,30 @@ LocalService::LocalService(const std::filesystem::path& directory,
         demoToken = line->substr(12);
 }
 
+std::unique_ptr<ChildProcess> startCommandLine(const std::vector<std::string>& arguments,
+                                               const std::filesystem::path& home,
+                                               const std::string& serviceUrl) {
+    return std::make_unique<ChildProcess>(
+        KESTROVA_CLI_PATH, arguments,
+        std::map<std::string, std::string>{
+            {"HOME", home.string()},
+            {"XDG_CACHE_HOME", (home / "cache").string()},
+            {"XDG_CONFIG_HOME", (home / "config").string()},
+            {"XDG_DATA_HOME", (home / "data").string()},
+            {"KESTROVA_SERVICE_URL", serviceUrl},
+            // No Secret Service here: the token goes to the private fallback file.
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
+            {"LANG", "C.UTF-8"}});
+}
+
 CommandResult runCommandLine(const std::vector<std::string>& arguments, const std::filesystem::path& home,
                              const std::string& serviceUrl, const std::string& input) {
-    ChildProcess cli(KESTROVA_CLI_PATH, arguments,
-                     {{"HOME", home.string()},
-                      {"XDG_CACHE_HOME", (home / "cache").string()},
-                      {"XDG_CONFIG_HOME", (home / "config").string()},
-                      {"XDG_DATA_HOME", (home / "data").string()},
-                      {"KESTROVA_SERVICE_URL", serviceUrl},
-                      // No Secret Service here: the token goes to the private fallback file.
-                      {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
-                      {"LANG", "C.UTF-8"}});
-    cli.writeInput(input);
-    cli.closeInput();
+    auto cli = startCommandLine(arguments, home, serviceUrl);
+    cli->writeInput(input);
+    cli->closeInput();
     CommandResult result;
-    result.status = cli.wait(seconds(120));
-    result.output = cli.output();
+    result.status = cli->wait(seconds(120));
+    result.output = cli->output();
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,7 +31,6 @@ public:
     /// Waits for the exit status (-1 when the time ran out and the process was killed), collecting
     /// the rest of the output.
     int wait(std::chrono::milliseconds limit);
-    void terminate();
     const std::string& output() const { return output_; }
 
 private:
@@ -62,6 +62,11 @@ struct CommandResult {
     int status = -1;
     std::string output;
 };
+
+/// Starts kestrova-cli as runCommandLine does, leaving its input open.
+std::unique_ptr<ChildProcess> startCommandLine(const std::vector<std::string>& arguments,
+                                               const std::filesystem::path& home,
+                                               const std::string& serviceUrl);
 
 /// Runs kestrova-cli with `arguments` and `input` on standard input, in `home` (HOME and the XDG
 /// directories), against the service at `serviceUrl`.

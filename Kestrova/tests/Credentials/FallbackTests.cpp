@@ -52,7 +52,13 @@ TEST_F(FallbackStore, TokenGoesToAPrivateFileWithOneWarning) {
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(contents(file), R"({"token":"headless-token"})");
 
+    // What a save killed half-way left goes at the next start.
+    const auto litter = file.parent_path() / ".credentials.json.tmp-k1ll3d00";
+    std::ofstream(litter) << R"({"tok)";
+    std::filesystem::last_write_time(litter,
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     EXPECT_EQ(loadCredentials(), "headless-token");
+    EXPECT_FALSE(std::filesystem::exists(litter));
     ASSERT_TRUE(saveCredentials("replaced"));
     EXPECT_EQ(loadCredentials(), "replaced");
     EXPECT_EQ(log.count("No Secret Service answered"), 1u);

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 #include <set>
 #include <sys/stat.h>
 
@@ -75,72 +74,47 @@ joblark::Data forge(ForgedState::Writer writer) {
 
 } // namespace
 
-TEST(AppStateArchive, RoundTripKeepsArchivedFieldsAndDropsTheRest) {
+TEST(AppStateArchive, RoundTripKeepsArchivedFieldsDropsTheRestAndKeepsAbsentListsAbsent) {
     auto state = sampleState();
     auto back = roundTrip(*state);
     ASSERT_TRUE(back && back->user && back->endpoints && back->measures);
-
     const auto& user = *back->user;
-    EXPECT_EQ(user.id, "u1");
     EXPECT_EQ(user.url->absoluteString(), "https://svc.example/api/me");
     EXPECT_EQ(user.email, "me@example.com");
     EXPECT_EQ(user.endpointsRemaining, 0);
-    EXPECT_EQ(user.contactsRemaining, 5);
     EXPECT_EQ(user.isStatusPageEnabled, false);
-    EXPECT_EQ(user.createdAt, state->user->createdAt);
-    EXPECT_EQ(user.updatedAt, state->user->updatedAt);
+    EXPECT_EQ(user.updatedAt, state->user->updatedAt) << "fractional seconds survive";
 
     ASSERT_EQ(back->endpoints->size(), 2u);
     const auto& e = *(*back->endpoints)[0];
     const auto& original = *(*state->endpoints)[0];
     EXPECT_TRUE(e.isEqual(original));
-    EXPECT_EQ(e.url, original.url);
-    EXPECT_EQ(e.name, "Shop");
     EXPECT_EQ(e.endpointUrl->absoluteString(), "https://shop.example/health?deep=1");
     EXPECT_EQ(e.checkType, Endpoint::CheckType::head);
     EXPECT_EQ(e.lastCheckStatus, Check::Status::degraded);
     EXPECT_EQ(e.degredationThreshold, 300);
-    EXPECT_EQ(e.ensureValidCert, true);
     EXPECT_EQ(e.certCheckExpiryThreshold, 14);
     EXPECT_EQ(e.isPublic, true);
-    EXPECT_EQ(e.createdAt, original.createdAt);
     EXPECT_EQ(e.updatedAt, original.updatedAt);
-    // Not archived.
-    EXPECT_EQ(e.status, std::nullopt);
-    EXPECT_EQ(e.lastCheckMessage, std::nullopt);
-    EXPECT_EQ(e.history, std::nullopt);
-    // Absent fields come back absent.
+    EXPECT_FALSE(e.status || e.lastCheckMessage || e.history) << "not archived";
     const auto& bare = *(*back->endpoints)[1];
     EXPECT_EQ(bare.id, "e2");
-    EXPECT_FALSE(bare.url || bare.name || bare.checkType || bare.degredationThreshold || bare.isPublic ||
-                 bare.createdAt);
+    EXPECT_FALSE(bare.url || bare.name || bare.degredationThreshold || bare.isPublic || bare.createdAt);
 
     ASSERT_EQ(back->measures->size(), 1u);
     const auto& m = *(*back->measures)[0];
-    EXPECT_EQ(m.id, "m1");
-    EXPECT_EQ(m.url->absoluteString(), "https://svc.example/api/measures/9");
-    EXPECT_EQ(m.status, Measure::Status::active); // kept, unlike an endpoint's
+    EXPECT_EQ(m.status, Measure::Status::active) << "kept, unlike an endpoint's";
     EXPECT_EQ(m.lastStatus, Assessment::Status::down);
     EXPECT_EQ(m.isPublic, false);
-    EXPECT_EQ(m.createdAt, (*state->measures)[0]->createdAt);
-    EXPECT_EQ(m.updatedAt, std::nullopt);
     EXPECT_FALSE(m.criteria || m.history || m.lastAssessmentMessage || m.cursorId());
-}
 
-TEST(AppStateArchive, AbsentAndEmptyListsStayDistinct) {
-    AppState empty;
-    auto back = roundTrip(empty);
-    ASSERT_TRUE(back);
-    EXPECT_FALSE(back->user);
-    EXPECT_FALSE(back->endpoints);
-    EXPECT_FALSE(back->measures);
-
+    // Absent (never loaded) and loaded-but-empty lists stay apart.
     auto loadedEmpty = std::make_shared<AppState>();
     loadedEmpty->endpoints.emplace();
     back = roundTrip(*loadedEmpty);
     ASSERT_TRUE(back && back->endpoints);
     EXPECT_TRUE(back->endpoints->empty());
-    EXPECT_FALSE(back->measures);
+    EXPECT_FALSE(back->measures || back->user);
 }
 
 TEST(AppStateArchive, RecordsClassNamesAndKeysInOrder) {
@@ -181,49 +155,23 @@ TEST(AppStateArchive, WrongTypedEntriesReadBackAbsent) {
     auto measure = build<Measure>(R"({"uuid":"m1"})");
     auto user = build<User>(R"({"uuid":"u1"})");
 
-    struct Case {
-        const char* what;
-        ForgedState::Writer writer;
-        bool user, endpoints, measures;
-    };
-    std::vector<Case> cases{
-        {"endpoints is a string",
-         [&](KeyedArchiver& a) {
-             a.encodeObject(user, "user");
-             a.encodeString("lots", "endpoints");
-             a.encodeObjects(std::vector{measure}, "measures");
-         },
-         true, false, true},
-        {"endpoints holds measures",
-         [&](KeyedArchiver& a) {
-             a.encodeObject(user, "user");
-             a.encodeObjects(std::vector{measure}, "endpoints");
-             a.encodeObjects(std::vector{measure}, "measures");
-         },
-         true, false, true},
-        {"endpoints has a null element",
-         [&](KeyedArchiver& a) {
-             a.encodeObject(user, "user");
-             a.encodeValue(joblark::Array{joblark::Value(joblark::ObjectPtr(endpoint)), joblark::Value()},
-                           "endpoints");
-             a.encodeObjects(std::vector{measure}, "measures");
-         },
-         true, false, true},
-        {"user is an endpoint, measures a number",
-         [&](KeyedArchiver& a) {
-             a.encodeObject(endpoint, "user");
-             a.encodeObjects(std::vector{endpoint}, "endpoints");
-             a.encodeInt64(3, "measures");
-         },
-         false, true, false},
-    };
-    for (const auto& c : cases) {
-        auto back = AppState::fromArchive(forge(c.writer));
-        ASSERT_TRUE(back) << c.what << ": " << back.error()->localizedDescription();
-        EXPECT_EQ(bool((*back)->user), c.user) << c.what;
-        EXPECT_EQ((*back)->endpoints.has_value(), c.endpoints) << c.what;
-        EXPECT_EQ((*back)->measures.has_value(), c.measures) << c.what;
-    }
+    // Lists of the wrong class or with a hole, a user that is an endpoint, a number for a list.
+    auto back = AppState::fromArchive(forge([&](KeyedArchiver& a) {
+        a.encodeObject(endpoint, "user");
+        a.encodeObjects(std::vector{measure}, "endpoints");
+        a.encodeInt64(3, "measures");
+    }));
+    ASSERT_TRUE(back) << back.error()->localizedDescription();
+    EXPECT_FALSE((*back)->user || (*back)->endpoints || (*back)->measures);
+    back = AppState::fromArchive(forge([&](KeyedArchiver& a) {
+        a.encodeObject(user, "user");
+        a.encodeValue(joblark::Array{joblark::Value(joblark::ObjectPtr(endpoint)), joblark::Value()},
+                      "endpoints");
+        a.encodeString("lots", "measures");
+    }));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE((*back)->user);
+    EXPECT_FALSE((*back)->endpoints || (*back)->measures);
 
     // Field values of the wrong type inside an endpoint read back absent.
     class ForgedEndpoint : public joblark::Object, public joblark::Coding {
@@ -239,7 +187,7 @@ TEST(AppStateArchive, WrongTypedEntriesReadBackAbsent) {
             a.encodeString("2026-01-01T00:00:00Z", "createdAt");
         }
     };
-    auto back = AppState::fromArchive(forge([](KeyedArchiver& a) {
+    back = AppState::fromArchive(forge([](KeyedArchiver& a) {
         a.encodeObjects(std::vector{std::make_shared<ForgedEndpoint>()}, "endpoints");
     }));
     ASSERT_TRUE(back && (*back)->endpoints && (*back)->endpoints->size() == 1);
@@ -264,15 +212,11 @@ TEST(AppStateArchive, ForeignClassesAndBadBytesFailCleanly) {
     ASSERT_TRUE(data);
     EXPECT_FALSE(AppState::fromArchive(*data));
 
-    for (const std::string& bytes :
-         {std::string(), std::string("bplist00"), std::string("<?xml version=\"1.0\"?>"),
-          std::string("{\"json\":true}")}) {
+    for (const std::string bytes : {"", "bplist00", "<?xml version=\"1.0\"?>", "{\"json\":true}"}) {
         auto result = AppState::fromArchive(
             std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-        EXPECT_FALSE(result) << bytes;
-        if (!result) {
-            EXPECT_FALSE(result.error()->localizedDescription().empty());
-        }
+        ASSERT_FALSE(result) << bytes;
+        EXPECT_FALSE(result.error()->localizedDescription().empty());
     }
 }
 
@@ -285,48 +229,25 @@ protected:
 };
 } // namespace
 
-TEST_F(CacheFile, LivesInTheCacheDirectoryAndIsPrivate) {
+TEST_F(CacheFile, IsPrivateAndAFailedOrCutWriteLeavesNoUsableHalf) {
     EXPECT_EQ(AppState::cacheFile(), dir.path() / "kestrova" / "AppState.plist");
-    auto state = sampleState();
-    ASSERT_EQ(state->writeToFile(), nullptr);
+    EXPECT_FALSE(AppState::readFromFile());
+    ASSERT_EQ(sampleState()->writeToFile(), nullptr);
     struct stat info {};
     ASSERT_EQ(::stat(AppState::cacheFile().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    auto back = AppState::readFromFile();
-    ASSERT_TRUE(back);
-    ASSERT_TRUE((*back)->endpoints);
-    EXPECT_EQ((*back)->endpoints->size(), 2u);
-}
+    const auto full = *joblark::FileLocations::readFile(AppState::cacheFile());
 
-TEST_F(CacheFile, MissingTruncatedOrRandomFilesFailToRead) {
-    EXPECT_FALSE(AppState::readFromFile());
-    ASSERT_EQ(sampleState()->writeToFile(), nullptr);
-    auto full = *joblark::FileLocations::readFile(AppState::cacheFile());
-    std::mt19937 random(7);
-    for (std::size_t cut :
-         {std::size_t{0}, std::size_t{1}, std::size_t{8}, full.size() / 2, full.size() - 1}) {
+    // A state that cannot be archived (an e-mail that is not UTF-8) must not touch the file.
+    auto broken = sampleState();
+    broken->user->email = std::string("\xff\xfe");
+    EXPECT_NE(broken->writeToFile(), nullptr);
+    EXPECT_EQ(joblark::FileLocations::readFile(AppState::cacheFile()), full);
+    EXPECT_NE(sampleState()->writeToFile(dir.path() / "missing" / "AppState.plist"), nullptr);
+
+    for (std::size_t cut : {std::size_t{0}, std::size_t{8}, full.size() / 2, full.size() - 1}) {
         joblark::FileLocations::writeFileAtomically(AppState::cacheFile(),
                                                     std::span<const std::uint8_t>(full.data(), cut));
         EXPECT_FALSE(AppState::readFromFile()) << "cut at " << cut;
     }
-    for (int round = 0; round < 20; ++round) {
-        joblark::Data noise(64 + random() % 4096);
-        for (auto& byte : noise)
-            byte = static_cast<std::uint8_t>(random());
-        joblark::FileLocations::writeFileAtomically(AppState::cacheFile(),
-                                                    std::span<const std::uint8_t>(noise));
-        EXPECT_FALSE(AppState::readFromFile());
-    }
-}
-
-TEST_F(CacheFile, FailedWriteKeepsThePreviousFile) {
-    ASSERT_EQ(sampleState()->writeToFile(), nullptr);
-    auto before = joblark::FileLocations::readFile(AppState::cacheFile());
-    // A state that cannot be archived (a user name that is not valid UTF-8) must not touch the file.
-    auto broken = sampleState();
-    broken->user->email = std::string("\xff\xfe");
-    EXPECT_NE(broken->writeToFile(), nullptr);
-    EXPECT_EQ(joblark::FileLocations::readFile(AppState::cacheFile()), before);
-    // Nor can a path whose folder is missing.
-    EXPECT_NE(sampleState()->writeToFile(dir.path() / "missing" / "AppState.plist"), nullptr);
 }

@@ -2,6 +2,7 @@
 
 #include "joblark/Foundation/Export.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -51,11 +52,19 @@ struct JOBLARK_EXPORT WriteResult {
 
 /// Replaces the file at `path` with `bytes`, or leaves the previous file exactly as it was.
 /// Writes a temporary file (created with `mode`, subject to the umask) in the same directory, syncs
-/// it, renames it over `path` and syncs the directory. The parent directory must exist.
+/// it, renames it over `path` and syncs the directory. The parent directory must exist. Where the
+/// file system allows, the temporary file has no name until its data is synced (O_TMPFILE), so a
+/// writer killed meanwhile leaves nothing behind.
 JOBLARK_EXPORT WriteResult writeFileAtomically(const std::filesystem::path& path,
                                                std::span<const std::uint8_t> bytes, mode_t mode = 0600);
 JOBLARK_EXPORT WriteResult writeFileAtomically(const std::filesystem::path& path, std::string_view text,
                                                mode_t mode = 0600);
+
+/// Removes the temporary files that writes of `path` left behind when their process was killed
+/// (".NAME.tmp-" and eight letters or digits, beside it) once they are older than `age`, so that a
+/// write still in progress in another process keeps its file. Returns how many were removed.
+JOBLARK_EXPORT std::size_t removeStaleTemporaryFiles(const std::filesystem::path& path,
+                                                     std::chrono::seconds age = std::chrono::minutes(10));
 
 /// The contents of a regular file, or nothing when it is missing, unreadable, not a regular file or
 /// larger than `maxSize` bytes.
