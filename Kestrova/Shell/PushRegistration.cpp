@@ -26,7 +26,12 @@ constexpr const char* kNoDeviceId = "Failed to register for push notifications. 
 
 void UnavailableRemoteNotificationService::registerForRemoteNotifications(PushRegistration& registration) {
     registration.didFailToRegisterForRemoteNotifications(
-        std::make_shared<joblark::GenericError>("Remote notifications are not available on this system."));
+        std::make_shared<joblark::GenericError>(std::string(reason)));
+}
+
+void UnavailableRemoteNotificationService::requestAuthorization(AuthorizationAnswer answer) {
+    if (answer)
+        answer(false, std::make_shared<joblark::GenericError>(std::string(reason)));
 }
 
 PushRegistration::PushRegistration(std::shared_ptr<AppStateController> controller,
@@ -103,6 +108,27 @@ void PushRegistration::didFailToRegisterForRemoteNotifications(const joblark::Er
                          (error ? error->localizedDescription() : std::string("N/A")));
     disable();
     post(AppStateController::someonePleaseHandleThisError, joblark::Value(error));
+}
+
+void PushRegistration::registerForRemoteNotifications() {
+    if (service_)
+        service_->registerForRemoteNotifications(*this);
+    else
+        didFailToRegisterForRemoteNotifications(std::make_shared<joblark::GenericError>(
+            std::string(UnavailableRemoteNotificationService::reason)));
+}
+
+void PushRegistration::requestAuthorization(RemoteNotificationService::AuthorizationAnswer answer) {
+    if (service_)
+        service_->requestAuthorization(std::move(answer));
+    else if (answer)
+        answer(false, std::make_shared<joblark::GenericError>(
+                          std::string(UnavailableRemoteNotificationService::reason)));
+}
+
+std::optional<std::string> PushRegistration::unavailableReason() const {
+    return service_ ? service_->unavailableReason()
+                    : std::string(UnavailableRemoteNotificationService::reason);
 }
 
 } // namespace kestrova

@@ -17,14 +17,28 @@ class PushRegistration;
 /// didRegisterForRemoteNotifications or didFailToRegisterForRemoteNotifications.
 class RemoteNotificationService {
 public:
+    using AuthorizationAnswer = std::function<void(bool granted, joblark::ErrorPtr error)>;
+
     virtual ~RemoteNotificationService() = default;
     virtual void registerForRemoteNotifications(PushRegistration& registration) = 0;
+    /// Asks the user for permission to show alerts and play sounds; the answer may come on any thread.
+    virtual void requestAuthorization(AuthorizationAnswer answer) = 0;
+    /// Why remote notifications cannot work on this system, for the screens to show; nothing when
+    /// they can.
+    virtual std::optional<std::string> unavailableReason() const { return std::nullopt; }
 };
 
-/// Linux has no remote-notification service for desktop applications: registering fails at once.
+/// Linux has no remote-notification service for desktop applications: registering and asking for
+/// permission fail at once, and the screens say why instead of offering a switch that cannot work.
 class UnavailableRemoteNotificationService : public RemoteNotificationService {
 public:
+    static constexpr std::string_view reason =
+        "Push notifications are not available on this system: Linux has no remote-notification service "
+        "for desktop applications.";
+
     void registerForRemoteNotifications(PushRegistration& registration) override;
+    void requestAuthorization(AuthorizationAnswer answer) override;
+    std::optional<std::string> unavailableReason() const override { return std::string(reason); }
 };
 
 /// Keeps this machine's push registration with the service, and "kEnablePushNotifications", in step:
@@ -43,6 +57,13 @@ public:
     void didRegisterForRemoteNotifications(std::span<const std::uint8_t> deviceToken,
                                            std::function<void(bool ok)> completion = nullptr);
     void didFailToRegisterForRemoteNotifications(const joblark::ErrorPtr& error);
+
+    /// Asks the platform to register this machine (it answers through the two calls above).
+    void registerForRemoteNotifications();
+    void requestAuthorization(RemoteNotificationService::AuthorizationAnswer answer);
+    /// Nothing when remote notifications can work here; else why not.
+    std::optional<std::string> unavailableReason() const;
+    bool isAvailable() const { return !unavailableReason().has_value(); }
 
 private:
     std::optional<std::string> deviceId() const;
