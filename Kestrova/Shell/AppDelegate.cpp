@@ -28,8 +28,8 @@ constexpr std::array<std::pair<AppDelegate::Identifier, std::string_view>, 6> kA
     {AppDelegate::Identifier::dashboard, "kestrova.Dashboard"},
     {AppDelegate::Identifier::preferences, "kestrova.Preferences"},
     {AppDelegate::Identifier::update, "kestrova.Update"},
-    {AppDelegate::Identifier::endpoint, "kestrova.Endpoint"},
-    {AppDelegate::Identifier::measure, "kestrova.Measure"},
+    {AppDelegate::Identifier::endpoint, SceneNotifications::endpointActivityType},
+    {AppDelegate::Identifier::measure, SceneNotifications::measureActivityType},
 }};
 
 AppDelegate::Identifier identifierOf(WindowKind kind) {
@@ -170,7 +170,7 @@ void AppDelegate::openUpdaterOrMakeKeyAndVisible(std::optional<UserActivity> act
 void AppDelegate::openOverviewOrMakeKeyAndVisibleAndSelect(const Endpoint& endpoint) {
     UserActivity activity{std::string(rawValue(Identifier::endpoint)), {}};
     if (endpoint.id)
-        activity.userInfo["endpoint"] = *endpoint.id;
+        activity.userInfo[std::string(SceneNotifications::endpointKey)] = *endpoint.id;
     if (controller_)
         controller_->activityInbox.push_back(std::move(activity));
     post(shouldSelectEndpointNotification);
@@ -180,7 +180,7 @@ void AppDelegate::openOverviewOrMakeKeyAndVisibleAndSelect(const Endpoint& endpo
 void AppDelegate::openOverviewOrMakeKeyAndVisibleAndSelect(const Measure& measure) {
     UserActivity activity{std::string(rawValue(Identifier::measure)), {}};
     if (measure.id)
-        activity.userInfo["measure"] = *measure.id;
+        activity.userInfo[std::string(SceneNotifications::measureKey)] = *measure.id;
     if (controller_)
         controller_->activityInbox.push_back(std::move(activity));
     post(shouldSelectEndpointNotification);

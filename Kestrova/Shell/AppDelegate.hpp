@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Presentation/SceneNotifications.hpp"
 #include "Presentation/ViewKit.hpp"
 #include "Shell/PushRegistration.hpp"
 #include "Shell/SparkleBridge.hpp"
@@ -70,13 +71,10 @@ public:
     static std::string_view rawValue(Identifier identifier);
     static std::optional<Identifier> identifier(std::string_view activityType);
 
-    static constexpr std::string_view showAddEndpointNotification = "SceneNotifications.showAddEndpoint";
-    static constexpr std::string_view deleteSelectedResourceNotification =
-        "SceneNotifications.deleteSelectedResource";
-    static constexpr std::string_view shouldSelectEndpointNotification =
-        "SceneNotifications.shouldSelectEndpoint";
-    static constexpr std::string_view shouldDisplayAlertNotification =
-        "SceneNotifications.shouldDisplayAlert";
+    static constexpr std::string_view showAddEndpointNotification = SceneNotifications::showAddEndpoint;
+    static constexpr std::string_view deleteSelectedResourceNotification = SceneNotifications::deleteSelectedResource;
+    static constexpr std::string_view shouldSelectEndpointNotification = SceneNotifications::shouldSelectEndpoint;
+    static constexpr std::string_view shouldDisplayAlertNotification = SceneNotifications::shouldDisplayAlert;
 
     /// The update feed's address in the preferences; the service's "/demo/appcast.xml" when unset.
     static constexpr std::string_view kUpdateFeedURL = "kUpdateFeedURL";
