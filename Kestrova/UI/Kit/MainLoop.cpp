@@ -71,6 +71,11 @@ MainLoopIntegration::~MainLoopIntegration() {
 }
 
 void MainLoopIntegration::customEvent(QEvent* event) {
+    {
+        // Qt's event queue is not instrumented for ThreadSanitizer; the lock the poster held while
+        // posting makes the hand-off of the event's contents visible to it (uncontended, cheap).
+        std::lock_guard lock(target_->mutex);
+    }
     if (event->type() == workEventType) {
         auto& work = static_cast<WorkEvent*>(event)->work;
         if (work) {
