@@ -19,7 +19,7 @@ namespace {
 struct RowItem {
     bool measure = false;
     std::size_t position = 0;
-    std::optional<double> updatedAt;
+    std::shared_ptr<const void> resource; ///< the model object shown; held, so its address stays its own
 };
 
 template <class Resource>
@@ -85,16 +85,12 @@ InterimWindow::InterimWindow(QWidget* parent)
 void InterimWindow::reload() {
     auto state = AppStateController::shared()->state;
     std::vector<SnapshotListModel::SectionContent> content;
-    // Rows are keyed by id and repainted when their resource's update time changes.
+    // Rows are keyed by id and repainted when their model object was replaced. Not by update time
+    // alone: the cache keeps no histories, so the first sync brings them with the same update time.
     auto sameContent = [](const std::any& a, const std::any& b) {
         const auto* x = std::any_cast<RowItem>(&a);
         const auto* y = std::any_cast<RowItem>(&b);
-        return x && y && x->updatedAt == y->updatedAt;
-    };
-    auto time = [](const auto& resource) -> std::optional<double> {
-        if (resource.updatedAt)
-            return resource.updatedAt->timeIntervalSince1970();
-        return std::nullopt;
+        return x && y && x->resource == y->resource;
     };
     if (state && state->user) {
         if (state->endpoints && !state->endpoints->empty()) {
@@ -104,7 +100,7 @@ void InterimWindow::reload() {
             for (std::size_t i = 0; i < state->endpoints->size(); ++i) {
                 const auto& endpoint = *(*state->endpoints)[i];
                 section.rowKeys.push_back(keyOf(endpoint, i));
-                section.items.emplace_back(RowItem{false, i, time(endpoint)});
+                section.items.emplace_back(RowItem{false, i, (*state->endpoints)[i]});
             }
         }
         if (state->measures && !state->measures->empty()) {
@@ -114,7 +110,7 @@ void InterimWindow::reload() {
             for (std::size_t i = 0; i < state->measures->size(); ++i) {
                 const auto& measure = *(*state->measures)[i];
                 section.rowKeys.push_back(keyOf(measure, i));
-                section.items.emplace_back(RowItem{true, i, time(measure)});
+                section.items.emplace_back(RowItem{true, i, (*state->measures)[i]});
             }
         }
     }
