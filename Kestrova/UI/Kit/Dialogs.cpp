@@ -37,6 +37,7 @@ QPointer<QMessageBox> presentAlert(QWidget* parent, Alert alert) {
 
     auto handlers = std::make_shared<std::map<QAbstractButton*, std::function<void()>>>();
     QAbstractButton* cancel = nullptr;
+    QPushButton* preferred = nullptr; // Return: the first plain action, else cancel; never destructive
     for (auto& action : alert.actions) {
         const auto role = action.style == AlertAction::Style::cancel        ? QMessageBox::RejectRole
                           : action.style == AlertAction::Style::destructive ? QMessageBox::DestructiveRole
@@ -53,13 +54,18 @@ QPointer<QMessageBox> presentAlert(QWidget* parent, Alert alert) {
         }
         if (action.style == AlertAction::Style::cancel && !cancel)
             cancel = button;
+        if (action.style == AlertAction::Style::defaultStyle && !preferred)
+            preferred = button;
         (*handlers)[button] = std::move(action.handler);
     }
     if (alert.actions.empty())
         box->addButton(QMessageBox::Ok);
+    if (!preferred)
+        preferred = qobject_cast<QPushButton*>(cancel);
+    if (preferred)
+        box->setDefaultButton(preferred);
     if (cancel) {
         box->setEscapeButton(cancel);
-        box->setDefaultButton(qobject_cast<QPushButton*>(cancel));
     } else if (alert.actions.size() == 1) {
         box->setEscapeButton(box->buttons().front()); // a lone button also closes on Escape
     }

@@ -18,8 +18,12 @@ void SnapshotListModel::setCellProvider(CellProvider provider) {
     for (auto& section : sections_)
         for (auto& row : section.rows)
             row.cell.reset();
-    if (!sections_.empty())
-        Q_EMIT dataChanged(index(0, 0), index(static_cast<int>(sections_.size()) - 1, 0));
+    for (std::size_t s = 0; s < sections_.size(); ++s)
+        if (!sections_[s].rows.empty()) {
+            const auto parentIndex = sectionIndex(s);
+            Q_EMIT dataChanged(index(0, 0, parentIndex),
+                               index(static_cast<int>(sections_[s].rows.size()) - 1, 0, parentIndex));
+        }
 }
 
 SnapshotListModel::Section SnapshotListModel::makeSection(SectionContent& content) {

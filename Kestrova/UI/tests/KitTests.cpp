@@ -57,6 +57,7 @@ private Q_SLOTS:
         QCOMPARE(box->buttonRole(destructive), QMessageBox::DestructiveRole);
         QVERIFY(destructive->property("destructive").toBool());
         QCOMPARE(box->escapeButton()->text(), QStringLiteral("Cancel"));
+        QCOMPARE(box->defaultButton()->text(), QStringLiteral("Cancel")); // Return never deletes
         QCOMPARE(box->informativeText(), QStringLiteral("This will permanently delete Demo."));
 
         QTest::keyClick(box, Qt::Key_Escape);
