@@ -54,6 +54,8 @@ struct RunLoop::Impl {
     // The main loop is serviced by whatever thread MainThread designates, which can change.
     bool followsMainThread = false;
     std::weak_ptr<RunLoop> self;
+    // Shared, so a poster copies a pointer under the lock and calls the hook after releasing it.
+    std::shared_ptr<const std::function<void()>> wakeHook;
 
     void bumpLocked() {
         generation.fetch_add(1, std::memory_order_release);
@@ -266,16 +268,29 @@ bool RunLoop::isCurrent() const {
 void RunLoop::perform(std::function<void()> work) {
     if (!work)
         return;
+    std::shared_ptr<const std::function<void()>> hook;
     {
         std::lock_guard lock(impl_->mutex);
         impl_->work.push_back(std::move(work));
+        hook = impl_->wakeHook;
     }
     impl_->wake.notify_all();
+    if (hook)
+        (*hook)();
 }
 
 void RunLoop::addTimer(std::shared_ptr<Timer> timer) {
     if (!timer || !RunLoopAccess::attach(*timer, impl_->self))
         return;
+    std::shared_ptr<const std::function<void()>> hook;
+    // Declared before the lock, so it runs after the lock is released.
+    struct CallAfterUnlock {
+        std::shared_ptr<const std::function<void()>>& hook;
+        ~CallAfterUnlock() {
+            if (hook)
+                (*hook)();
+        }
+    } callHook{hook};
     std::lock_guard lock(impl_->mutex);
     // Checked under the loop's lock: an invalidate() that found no loop yet must not be undone here.
     if (!timer->isValid())
@@ -283,6 +298,7 @@ void RunLoop::addTimer(std::shared_ptr<Timer> timer) {
     auto date = timer->fireDate();
     impl_->timers.emplace(date, std::move(timer));
     impl_->bumpLocked();
+    hook = impl_->wakeHook;
 }
 
 void RunLoop::run() {
@@ -319,8 +335,27 @@ void RunLoop::stop() {
 }
 
 void RunLoop::wakeUp() {
+    std::shared_ptr<const std::function<void()>> hook;
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->bumpLocked();
+        hook = impl_->wakeHook;
+    }
+    if (hook)
+        (*hook)();
+}
+
+void RunLoop::setWakeHook(std::function<void()> hook) {
+    auto installed = hook ? std::make_shared<const std::function<void()>>(std::move(hook)) : nullptr;
     std::lock_guard lock(impl_->mutex);
-    impl_->bumpLocked();
+    impl_->wakeHook.swap(installed); // the old hook is released after the lock
+}
+
+std::optional<RunLoop::Clock::time_point> RunLoop::nextTimerDate() const {
+    std::lock_guard lock(impl_->mutex);
+    if (impl_->timers.empty())
+        return std::nullopt;
+    return impl_->timers.begin()->first;
 }
 
 } // namespace joblark

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -130,6 +132,61 @@ TEST(Timer, InvalidateFromAnotherThread) {
     RunLoop::main()->addTimer(distant);
     std::thread([distant = std::move(distant)] { distant->invalidate(); }).join();
     EXPECT_TRUE(weak.expired());
+}
+
+// How a toolkit's event loop services a RunLoop: it sleeps in its own wait until the hook pokes it or
+// the next timer is due, then runs what is due. Nothing here polls.
+TEST(RunLoop, WakeHookLetsAForeignLoopServiceIt) {
+    std::mutex mutex;
+    std::condition_variable poke;
+    bool poked = false, finish = false;
+    std::promise<std::shared_ptr<RunLoop>> loopReady;
+    std::promise<void> allRan;
+    std::thread foreign([&] {
+        auto loop = RunLoop::current();
+        loop->setWakeHook([&] {
+            std::lock_guard lock(mutex);
+            poked = true;
+            poke.notify_all();
+        });
+        loopReady.set_value(loop);
+        auto until = RunLoop::Clock::now() + kDeadline;
+        std::unique_lock lock(mutex);
+        while (!finish && RunLoop::Clock::now() < until) {
+            lock.unlock();
+            loop->runOnce();
+            lock.lock();
+            auto next = std::min(loop->nextTimerDate().value_or(until), until);
+            poke.wait_until(lock, next, [&] { return poked || finish; });
+            poked = false;
+        }
+        loop->setWakeHook(nullptr);
+    });
+    auto loop = loopReady.get_future().get();
+    EXPECT_FALSE(loop->nextTimerDate());
+
+    bool ran = false; // both written on the foreign thread only
+    int fired = 0;
+    loop->perform([&] { ran = true; });
+    auto timer = Timer::make(0.005, true, [&](Timer& self) {
+        if (++fired == 3 && ran) {
+            self.invalidate();
+            allRan.set_value();
+        }
+    });
+    loop->addTimer(timer);
+    auto due = loop->nextTimerDate();
+    auto status = allRan.get_future().wait_for(kDeadline);
+    {
+        std::lock_guard lock(mutex);
+        finish = true;
+        poke.notify_all();
+    }
+    foreign.join();
+    ASSERT_EQ(status, std::future_status::ready);
+    ASSERT_TRUE(due);
+    EXPECT_LE(*due, timer->fireDate());  // the first fire date, the later ones come after it
+    EXPECT_FALSE(loop->nextTimerDate()); // invalidated: gone from the loop
 }
 
 } // namespace

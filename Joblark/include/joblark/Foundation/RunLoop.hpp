@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace joblark {
 
@@ -48,6 +49,14 @@ public:
     void wakeUp();
 
     bool isCurrent() const;
+
+    /// Lets another event loop (a toolkit's) service this one with runOnce() instead of run():
+    /// `hook` is called, on the posting thread and outside the loop's lock, whenever work is queued,
+    /// a timer is added or wakeUp() is called. The driver then runs what is due and arms its own
+    /// timer for nextTimerDate(). An empty function removes the hook.
+    void setWakeHook(std::function<void()> hook);
+    /// When the earliest scheduled timer is due; absent when no timer is scheduled (thread-safe).
+    std::optional<Clock::time_point> nextTimerDate() const;
 
     struct Impl;
 

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+namespace kestrova::ui::tests {
+
+std::unique_ptr<QObject> makeMainLoopTests();
+std::unique_ptr<QObject> makeReconciliationModelTests();
+std::unique_ptr<QObject> makeKitTests();
+std::unique_ptr<QObject> makeScreenshotTests();
+
+} // namespace kestrova::ui::tests
