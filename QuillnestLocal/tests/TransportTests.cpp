@@ -38,9 +38,9 @@ public:
     /// Sends what the peer takes before `limit`; false once it stops taking bytes.
     bool send(std::string_view bytes, std::chrono::milliseconds limit = 2s) {
         const auto deadline = Clock::now() + limit;
-        while (!bytes.empty() && Clock::now() < deadline) {
+        for (bool first = true; !bytes.empty() && (first || Clock::now() < deadline); first = false) {
             pollfd p{fd_, POLLOUT, 0};
-            if (::poll(&p, 1, 50) <= 0)
+            if (::poll(&p, 1, first ? 0 : 50) <= 0)
                 continue;
             auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno != EAGAIN)
