@@ -11,15 +11,18 @@ namespace quillnest::bench {
 
 using Clock = std::chrono::steady_clock;
 
-/// A blocking TCP connection to 127.0.0.1:port from `source` (any 127.x address); -1 when refused.
-int connectFrom(const std::string& source, int port);
+/// A TCP connection to 127.0.0.1:port from `source` (any 127.x address); -1 when refused. A
+/// non-blocking one may still be connecting.
+int connectFrom(const std::string& source, int port, bool blocking = true);
 
 struct LoadResult {
-    std::vector<double> latenciesMs; // of every answered request
-    std::size_t failures = 0;        // closed connections, non-200 answers and requests never answered
+    std::vector<double> latenciesMs;  // of every answered request
+    std::vector<double> unansweredMs; // how long the requests never answered had waited at the end
+    std::size_t failures = 0;         // closed connections, non-200 answers and requests never answered
     double seconds = 0;
-    double connectSeconds = 0; // to open every connection, before the requests start
+    double connectSeconds = 0; // until every first connection was open
 
+    /// Over answered and unanswered requests alike: one never answered is at least as slow as its wait.
     double percentile(double p) const;
     std::size_t over(double ms) const;
     double perSecond() const { return seconds > 0 ? static_cast<double>(latenciesMs.size()) / seconds : 0; }
