@@ -101,7 +101,11 @@ public:
             fail(std::string(key) + ": must not be empty");
             return std::nullopt;
         }
-        if (trimmed.size() > maxLength) {
+        // Characters, as the message says: a name of 200 euro signs is 600 bytes.
+        const auto characters = std::count_if(trimmed.begin(), trimmed.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        });
+        if (static_cast<std::size_t>(characters) > maxLength) {
             fail(std::string(key) + ": must be at most " + std::to_string(maxLength) + " characters");
             return std::nullopt;
         }
@@ -255,7 +259,8 @@ Reply errorReply(int status, std::string message) {
     return Reply{status, text ? *text : std::string("{\"message\":\"Error\"}")};
 }
 
-Api::Api(Storage& storage, ApiOptions options) : storage_(storage), options_(std::move(options)) {}
+Api::Api(Storage& storage, ApiOptions options)
+    : storage_(storage), options_(std::move(options)), throttle_(options_.signIn) {}
 
 // ---- JSON of the resources ----
 
@@ -433,7 +438,7 @@ std::optional<UserRecord> Api::createAccount(const std::string& email, const std
     auto outcome = storage_.createUser(email, hashPassword(password, options_.passwordCost),
                                        options_.endpointLimit, &created);
     if (outcome == CreateOutcome::duplicate)
-        return fail("An account with this e-mail address already exists");
+        return fail(duplicateAccount);
     return created;
 }
 
@@ -455,18 +460,34 @@ Reply Api::exchangeToken(const Request& request) {
     auto credentials = parseBasicAuthorization(*header);
     if (!credentials)
         return unauthorized("Invalid Basic authorization header");
-    auto found = storage_.userByEmail(credentials->first);
-    if (!found) {
-        verifyAgainstDummy(credentials->second, options_.passwordCost);
-        return unauthorized("Incorrect e-mail address or password");
+    auto outcome = signIn(credentials->first, credentials->second, request.peer);
+    if (outcome.retryAfter.count() > 0) {
+        const auto seconds = std::to_string(outcome.retryAfter.count());
+        auto reply = errorReply(429, "Too many failed sign-ins; try again in " + seconds + " seconds");
+        reply.headers.emplace_back("Retry-After", seconds);
+        return reply;
     }
-    if (!verifyPassword(found->second, credentials->second))
+    if (!outcome.user)
         return unauthorized("Incorrect e-mail address or password");
-    auto [key, created] = issueToken(found->first.id);
+    auto [key, created] = issueToken(outcome.user->id);
     Dictionary d;
     d["key"] = key;
     d["created_at"] = formatTimestamp(created);
     return jsonReply(200, Value(std::move(d)));
+}
+
+Api::SignIn Api::signIn(const std::string& email, const std::string& password, const std::string& peer) {
+    if (auto wait = throttle_.attempt(email, peer); wait.count() > 0)
+        return SignIn{std::nullopt, wait};
+    auto found = storage_.userByEmail(email);
+    if (!found) {
+        verifyAgainstDummy(password, options_.passwordCost);
+        return {};
+    }
+    if (!verifyPassword(found->second, password))
+        return {};
+    throttle_.succeeded(email, peer);
+    return SignIn{found->first, {}};
 }
 
 Reply Api::me(const UserRecord& user) {

@@ -108,10 +108,13 @@ Reply Api::registerPage(const Request& request) {
     std::string failure;
     if (password != field(fields, "password2"))
         failure = "The two passwords differ";
-    else if (auto user = createAccount(email, password, &failure))
+    else if (createAccount(email, password, &failure) || failure == duplicateAccount)
+        // The same answer whether the address was new or taken: this page must not tell which
+        // addresses have accounts. (Both paths hash the password first, so they take as long.)
         return page(201, "Account created",
-                    "<p>The account <strong>" + escape(user->email) +
-                        "</strong> is ready. Sign in to Kestrova with it.</p><p><a "
+                    "<p>If <strong>" + escape(email) +
+                        "</strong> had no account yet, it has one now: sign in to Kestrova with it. If it "
+                        "had one, nothing changed; sign in with that account's password.</p><p><a "
                         "href=\"/profile\">Profile</a></p>");
     return page(400, "Create an account",
                 intro + errorParagraph(failure) +
@@ -126,15 +129,20 @@ Reply Api::profilePage(const Request& request) {
                         "<p><a href=\"/accounts/register\">Create an account</a></p>");
     auto fields = formFields(request.body);
     auto email = field(fields, "email");
-    auto found = storage_.userByEmail(email);
-    bool valid = found && verifyPassword(found->second, field(fields, "password"));
-    if (!found)
-        verifyAgainstDummy(field(fields, "password"), options_.passwordCost);
-    if (!valid)
+    auto outcome = signIn(email, field(fields, "password"), request.peer);
+    if (outcome.retryAfter.count() > 0) {
+        const auto seconds = std::to_string(outcome.retryAfter.count());
+        auto reply = page(429, "Profile",
+                          errorParagraph("Too many failed sign-ins; try again in " + seconds + " seconds") +
+                              signInForm("/profile", "Show profile", email, false));
+        reply.headers.emplace_back("Retry-After", seconds);
+        return reply;
+    }
+    if (!outcome.user)
         return page(401, "Profile",
                     errorParagraph("Incorrect e-mail address or password") +
                         signInForm("/profile", "Show profile", email, false));
-    const auto& u = found->first;
+    const auto& u = *outcome.user;
     return page(200, "Profile",
                 "<dl><dt>E-mail address</dt><dd>" + escape(u.email) + "</dd><dt>Member since</dt><dd>" +
                     formatTimestamp(u.createdAt) + "</dd><dt>Endpoints</dt><dd>" +

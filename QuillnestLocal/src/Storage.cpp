@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -305,6 +309,17 @@ Storage::Storage(const std::filesystem::path& path) {
     if (path.has_parent_path() && !std::filesystem::exists(path.parent_path(), ec) &&
         std::filesystem::create_directories(path.parent_path(), ec))
         std::filesystem::permissions(path.parent_path(), std::filesystem::perms::owner_all, ec);
+    // The file is created the owner's alone, and one left readable by others is narrowed. SQLite
+    // gives the WAL and shared-memory files the database's mode.
+    if (!path.empty() && path != ":memory:") {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::fchmod(fd, 0600);
+            ::close(fd);
+        }
+        for (const char* suffix : {"-wal", "-shm"})
+            ::chmod((path.string() + suffix).c_str(), 0600);
+    }
     int rc = sqlite3_open_v2(path.c_str(), &db_,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {

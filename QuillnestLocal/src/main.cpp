@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <iostream>
 #include <pthread.h>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -28,6 +29,12 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Every connection is a descriptor; the default soft limit (often 1024) would cap them early.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 
     try {
         quillnest::Service service(commandLine.options);

@@ -3,8 +3,6 @@
 #include "joblark/Foundation/ISO8601.hpp"
 #include "joblark/Foundation/URL.hpp"
 
-#include <sodium.h>
-
 #include <set>
 
 namespace quillnest::testing {
@@ -13,14 +11,6 @@ namespace {
 using joblark::Dictionary;
 using joblark::Value;
 
-std::string basic(std::string_view credentials) {
-    std::string out(sodium_base64_ENCODED_LEN(credentials.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-    sodium_bin2base64(out.data(), out.size(), reinterpret_cast<const unsigned char*>(credentials.data()),
-                      credentials.size(), sodium_base64_VARIANT_ORIGINAL);
-    out.pop_back();
-    return "Basic " + out;
-}
-
 bool isTimestamp(const Value& v) {
     auto* s = v.asString();
     // Milliseconds and "Z", as the client's second parsing attempt expects.
@@ -28,42 +18,70 @@ bool isTimestamp(const Value& v) {
            joblark::ISO8601::parse(*s, joblark::ISO8601Options::internetDateTimeWithFractionalSeconds);
 }
 
+using namespace std::chrono_literals;
+
 class ApiTest : public ServiceFixture {};
 
-TEST_F(ApiTest, TokenExchangeTradesCredentialsForAWorkingToken) {
+TEST_F(ApiTest, TokenExchangeTradesOnlyRightCredentialsForAWorkingToken) {
     account("ana@example.com", "pässwörd:with:colons");
+    // E-mail addresses match without regard to letter case; passwords may hold colons.
     auto answer = client->send("POST", "/api/tokens/exchange", {},
-                               {{"Authorization", basic("ana@example.com:pässwörd:with:colons")}});
+                               {{"Authorization", basic("ANA@example.com:pässwörd:with:colons")}});
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_EQ(answer.text("key").size(), 40u);
     EXPECT_TRUE(isTimestamp(answer["created_at"]));
-    auto me = client->get("/api/me", answer.text("key"));
-    EXPECT_EQ(me.status, 200);
-    // E-mail addresses match without regard to letter case.
-    auto upper = client->send("POST", "/api/tokens/exchange", {},
-                              {{"Authorization", basic("ANA@example.com:pässwörd:with:colons")}});
-    EXPECT_EQ(upper.status, 200);
-}
-
-TEST_F(ApiTest, TokenExchangeRefusesWrongOrMalformedCredentials) {
-    account("ana@example.com", "right-password");
-    const std::vector<httplib::Headers> cases = {
-        {},
-        {{"Authorization", basic("ana@example.com:wrong-password")}},
-        {{"Authorization", basic("nobody@example.com:right-password")}},
-        {{"Authorization", basic("ana@example.com")}},
-        {{"Authorization", "Basic %%%%"}},
-        {{"Authorization", "Basic " + std::string(6000, 'Q')}},
-        {{"Authorization", basic("ana@example.com:\xff\xfe")}},
-        {{"Authorization", "Token 0123456789"}},
-    };
-    for (const auto& headers : cases) {
-        auto answer = client->send("POST", "/api/tokens/exchange", {}, headers);
-        EXPECT_EQ(answer.status, 401) << answer.body;
-        EXPECT_FALSE(answer.text("message").empty()) << answer.body;
-        EXPECT_FALSE(answer["key"].isString());
+    EXPECT_EQ(client->get("/api/me", answer.text("key")).status, 200);
+    // Malformed headers are the parser's table; here, that each refusal is a 401 with a message.
+    for (const auto& header : {std::string(), basic("ana@example.com:wrong"), basic("nobody@example.com:x"),
+                               std::string("Basic %%%%"), std::string("Token 0123456789")}) {
+        auto refused =
+            client->send("POST", "/api/tokens/exchange", {},
+                         header.empty() ? httplib::Headers{} : httplib::Headers{{"Authorization", header}});
+        EXPECT_EQ(refused.status, 401) << header;
+        EXPECT_FALSE(refused.text("message").empty()) << header;
+        EXPECT_FALSE(refused["key"].isString());
     }
     EXPECT_EQ(client->get("/api/tokens/exchange").status, 405);
+}
+
+TEST_F(ApiTest, SignInsBackOffAfterFiveFailuresOfAnAccount) {
+    account("ana@example.com", "right-password");
+    account("bo@example.com", "right-password");
+    auto exchange = [&](const std::string& credentials) {
+        return client->send("POST", "/api/tokens/exchange", {}, {{"Authorization", basic(credentials)}});
+    };
+    // A success clears the account's count.
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(exchange("ana@example.com:wrong").status, 401);
+        EXPECT_EQ(exchange("ana@example.com:right-password").status, 200);
+    }
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(exchange("ANA@example.com:wrong").status, 401);
+    // Then even the right password waits, on the API and on the profile page alike.
+    auto refused = exchange("ana@example.com:right-password");
+    EXPECT_EQ(refused.status, 429);
+    EXPECT_FALSE(refused.text("message").empty());
+    ASSERT_TRUE(refused.headers.count("Retry-After"));
+    EXPECT_EQ(refused.headers.find("Retry-After")->second, "1");
+    auto page = client->raw().Post("/profile", "email=ana%40example.com&password=right-password",
+                                   "application/x-www-form-urlencoded");
+    EXPECT_EQ(page->status, 429);
+    EXPECT_EQ(exchange("bo@example.com:right-password").status, 200) << "other accounts go on";
+    EXPECT_TRUE(eventually([&] { return exchange("ana@example.com:right-password").status == 200; }, 5s));
+}
+
+TEST_F(ApiTest, SignInsFromOneAddressBackOffAfterTwentyFailures) {
+    account("bo@example.com", "right-password");
+    for (int i = 0; i < 20; ++i) // unknown addresses count as well: nothing tells them apart
+        EXPECT_EQ(client
+                      ->send("POST", "/api/tokens/exchange", {},
+                             {{"Authorization", basic("guess" + std::to_string(i) + "@example.com:x")}})
+                      .status,
+                  401);
+    auto refused = client->send("POST", "/api/tokens/exchange", {},
+                                {{"Authorization", basic("bo@example.com:right-password")}});
+    EXPECT_EQ(refused.status, 429);
 }
 
 TEST_F(ApiTest, EveryResourceRouteNeedsAValidToken) {
@@ -97,15 +115,9 @@ TEST_F(ApiTest, MeAnswersTheEnvelopeWithTheUser) {
     auto me = client->get("/api/me", token);
     ASSERT_EQ(me.status, 200);
     EXPECT_EQ(me["count"], Value(1));
-    EXPECT_TRUE(me["next"].isNull());
-    EXPECT_TRUE(me["previous"].isNull());
     ASSERT_EQ(me["results"].asArray()->size(), 1u);
     const auto& user = *me["results"].at(0);
     EXPECT_EQ(*user.find("email"), Value("ana@example.com"));
-    EXPECT_EQ(*user.find("endpoints_remaining"), Value(50));
-    for (const char* key : {"contacts_remaining", "status_page_enabled", "uuid"})
-        EXPECT_TRUE(user.find(key)) << key;
-    EXPECT_TRUE(isTimestamp(*user.find("created_at")));
     EXPECT_TRUE(isTimestamp(*user.find("updated_at")));
     // The user's own "url" resolves to the same record.
     auto self = client->get(pathOf(*user.find("url")->asString()), token);
@@ -119,15 +131,8 @@ TEST_F(ApiTest, EndpointLifecycleFromCreationToDeletion) {
     ASSERT_EQ(created.status, 201) << created.body;
     EXPECT_EQ(created.text("name"), "Shop");
     EXPECT_EQ(created.text("endpoint_url"), "https://shop.example.com/health?full=1");
-    EXPECT_EQ(created.text("check_type"), "GET");
     EXPECT_EQ(created.text("status"), "active");
-    EXPECT_EQ(created["public"], Value(false));
-    EXPECT_EQ(created["ensure_valid_cert"], Value(true));
-    EXPECT_TRUE(created["degredation_threshold"].isInteger());
-    EXPECT_TRUE(created["cert_check_expiry_threshold"].isInteger());
     EXPECT_TRUE(created["last_check_status"].isNull());
-    EXPECT_TRUE(created["last_check_message"].isNull());
-    EXPECT_TRUE(created["history"].isArray());
     EXPECT_TRUE(isTimestamp(created["created_at"]));
     auto path = pathOf(created.text("url"));
     EXPECT_EQ(path, "/api/endpoints/" + created.text("uuid"));
@@ -143,12 +148,8 @@ TEST_F(ApiTest, EndpointLifecycleFromCreationToDeletion) {
     EXPECT_EQ(patched.text("status"), "inactive");
     EXPECT_EQ(patched.text("name"), "Shop");
     auto unchanged = client->patch(path, "{}", token);
-    EXPECT_EQ(unchanged.status, 200);
     EXPECT_EQ(unchanged.text("status"), "inactive");
-
-    auto fetched = client->get(path, token);
-    EXPECT_EQ(fetched.status, 200);
-    EXPECT_EQ(fetched["public"], Value(true));
+    EXPECT_EQ(client->get(path, token)["public"], Value(true));
 
     auto deleted = client->del(path, token);
     EXPECT_EQ(deleted.status, 204);
@@ -193,6 +194,13 @@ TEST_F(ApiTest, InvalidEndpointBodiesAreRefusedWithAMessage) {
         EXPECT_FALSE(answer.text("message").empty());
     }
     EXPECT_EQ(client->get(path, token)["public"], Value(false));
+
+    // Names are limited in characters, as the message says, not in bytes.
+    std::string euros;
+    for (int i = 0; i < 255; ++i)
+        euros += "€";
+    EXPECT_EQ(createEndpoint(token, euros).status, 201);
+    EXPECT_EQ(createEndpoint(token, std::string(256, 'a')).status, 400);
 }
 
 TEST_F(ApiTest, TheEndpointLimitShowsInTheUserAndStopsCreation) {
@@ -324,34 +332,6 @@ TEST_F(ApiTest, UnknownRoutesWrongMethodsAndHostileBodiesGetJSONErrors) {
     EXPECT_EQ(client->get("/api/me", token).status, 200);
 }
 
-TEST_F(ApiTest, BodiesOverOneMebibyteAreRefusedWith413) {
-    auto token = account("ana@example.com");
-    std::string huge = "{\"name\": \"" + std::string(1024 * 1024 + 10, 'x') + "\"}";
-    auto declared = client->post("/api/endpoints", huge, token);
-    EXPECT_EQ(declared.status, 413);
-    EXPECT_FALSE(declared.text("message").empty());
-
-    // Without a Content-Length (chunked), the limit applies while reading.
-    Client chunkedClient(service->port());
-    std::size_t sent = 0;
-    auto result = chunkedClient.raw().Post(
-        "/api/endpoints", Client::auth(token),
-        [&](std::size_t, httplib::DataSink& sink) {
-            std::string piece(64 * 1024, 'x');
-            if (sent >= 4 * 1024 * 1024) {
-                sink.done();
-                return true;
-            }
-            sent += piece.size();
-            return sink.write(piece.data(), piece.size());
-        },
-        "application/json");
-    if (result) { // the server may also close before the client has finished sending
-        EXPECT_EQ(result->status, 413) << result->body;
-    }
-    EXPECT_EQ(client->get("/api/me", token).status, 200);
-}
-
 TEST_F(ApiTest, MeasuresAreAssessedOnEveryReport) {
     auto token = account("ana@example.com");
     auto created = client->post("/api/measures", R"({
@@ -362,25 +342,18 @@ TEST_F(ApiTest, MeasuresAreAssessedOnEveryReport) {
         ]})",
                                 token);
     ASSERT_EQ(created.status, 201) << created.body;
-    EXPECT_EQ(created.text("status"), "active");
-    EXPECT_TRUE(created["last_status"].isNull());
     ASSERT_EQ(created["criteria"].asArray()->size(), 2u);
-    const auto& criterion = *created["criteria"].at(0);
-    EXPECT_EQ(*criterion.find("expected_value"), Value("100"));
-    EXPECT_EQ(*criterion.find("comparison"), Value("less_than_equal"));
-    EXPECT_EQ(*criterion.find("value_path"), Value("queue.depth"));
-    EXPECT_TRUE(isTimestamp(*criterion.find("created_at")));
+    EXPECT_EQ(*created["criteria"].at(0)->find("expected_value"), Value("100")); // kept as text
     auto path = pathOf(created.text("url"));
 
+    // Judging itself is the assessor's table; here, that reports reach it and their results are kept.
     struct Report {
         std::string body;
         std::string status;
         std::string measurement;
     } reports[] = {
         {R"({"queue": {"depth": 12}, "state": "green"})", "ok", "12"},
-        {R"({"queue": {"depth": 150}, "state": "green"})", "degraded", "150"},
         {R"({"queue": {"depth": 150}, "state": "red"})", "down", "150"},
-        {R"({"state": "green"})", "degraded", ""},
         {R"({"queue": {"depth": "99.5"}, "state": "green"})", "ok", "99.5"},
     };
     for (const auto& r : reports) {
@@ -394,9 +367,9 @@ TEST_F(ApiTest, MeasuresAreAssessedOnEveryReport) {
     }
     auto measure = client->get(path, token);
     EXPECT_EQ(measure.text("last_status"), "ok");
-    ASSERT_EQ(measure["history"].asArray()->size(), 5u);
+    ASSERT_EQ(measure["history"].asArray()->size(), 3u);
     EXPECT_EQ(*measure["history"].at(0)->find("measurement"), Value("99.5")); // newest first
-    EXPECT_EQ(*measure["history"].at(4)->find("measurement"), Value("12"));
+    EXPECT_EQ(*measure["history"].at(2)->find("measurement"), Value("12"));
 
     EXPECT_EQ(client->post(path + "/report", "{not json", token).status, 400);
     EXPECT_EQ(client->post(path + "/report", "", token).status, 400);
@@ -410,18 +383,6 @@ TEST_F(ApiTest, MeasuresAreAssessedOnEveryReport) {
 
     EXPECT_EQ(client->del(path, token).status, 204);
     EXPECT_EQ(client->get(path, token).status, 404);
-}
-
-TEST_F(ApiTest, AMeasureWithoutPathJudgesTheWholeBody) {
-    auto token = account("ana@example.com");
-    auto created = client->post(
-        "/api/measures",
-        R"({"name": "Latency", "criteria": [{"comparison": "less_than", "expected_value": "250"}]})", token);
-    ASSERT_EQ(created.status, 201);
-    EXPECT_TRUE(created["criteria"].at(0)->find("value_path")->isNull());
-    auto path = pathOf(created.text("url"));
-    EXPECT_EQ(client->post(path + "/report", "120", token).text("status"), "ok");
-    EXPECT_EQ(client->post(path + "/report", "480", token).text("status"), "down");
 }
 
 TEST_F(ApiTest, DevicesRegisterOncePerDeviceIdAndCanBeRemoved) {
@@ -463,15 +424,22 @@ TEST_F(ApiTest, RegistrationAndProfilePagesWorkInABrowser) {
         form("/accounts/register", "email=new%40example.com&password=s3cret+pass&password2=s3cret+pass");
     ASSERT_TRUE(created);
     EXPECT_EQ(created->status, 201);
-    EXPECT_NE(created->body.find("new@example.com"), std::string::npos);
 
     auto exchange = client->send("POST", "/api/tokens/exchange", {},
                                  {{"Authorization", basic("new@example.com:s3cret pass")}});
     EXPECT_EQ(exchange.status, 200);
 
+    // A taken address gets the same answer as a new one: the page tells nobody who has an account.
     auto duplicate =
         form("/accounts/register", "email=new%40example.com&password=another1&password2=another1");
-    EXPECT_EQ(duplicate->status, 400);
+    EXPECT_EQ(duplicate->status, created->status);
+    EXPECT_EQ(duplicate->body, created->body);
+    EXPECT_EQ(
+        client
+            ->send("POST", "/api/tokens/exchange", {}, {{"Authorization", basic("new@example.com:another1")}})
+            .status,
+        401)
+        << "and changes nothing";
     auto mismatch = form("/accounts/register", "email=x%40example.com&password=abcdefgh&password2=abcdefgX");
     EXPECT_EQ(mismatch->status, 400);
     auto hostile = form("/accounts/register", "email=%3Cscript%3E&password=a&password2=a");
@@ -504,23 +472,6 @@ TEST_F(ApiTest, ThePublicOriginIsWrittenIntoEveryURLAndLink) {
     ASSERT_TRUE(head);
     EXPECT_EQ(head->status, 200);
     EXPECT_TRUE(head->body.empty());
-}
-
-TEST_F(ApiTest, ResourcesSurviveARestart) {
-    auto token = account("ana@example.com");
-    auto created = createEndpoint(token, "Kept");
-    auto measure = client->post("/api/measures", R"({"name": "Kept measure"})", token);
-    client->post(pathOf(measure.text("url")) + "/report", "1", token);
-    client.reset();
-    service.reset();
-
-    startService();
-    auto endpoints = client->get("/api/endpoints", token);
-    ASSERT_EQ(endpoints.status, 200) << "tokens persist";
-    EXPECT_EQ(endpoints["count"], Value(1));
-    EXPECT_EQ(*endpoints["results"].at(0)->find("uuid"), created["uuid"]);
-    auto kept = client->get("/api/measures", token);
-    EXPECT_EQ(kept["results"].at(0)->find("history")->asArray()->size(), 1u);
 }
 
 } // namespace

@@ -25,25 +25,19 @@ TEST(Comparisons, JudgeNumbersNumericallyAndEverythingElseAsText) {
         {"4", "less_than", "5", true},
         {"5", "less_than", "5", false},
         {"5", "greater_than_equal", "5", true},
-        {"4.99", "greater_than_equal", "5", false},
-        {"6", "greater_than", "5", true},
+        {"100", "greater_than", "20", true}, // numbers, not texts
         {"5", "greater_than", "5", false},
         {"5", "equal", "5.0", true}, // numerically equal although the texts differ
         {"\"10\"", "greater_than", "9",
          true}, // a numeric string counts as a number ("10" > "9" as text is false)
-        {"100", "greater_than", "20", true},
         {"\"abc\"", "less_than", "5", false}, // no ordering between a word and a number
-        {"\"b\"", "greater_than", "a", false},
         {"\"green\"", "equal", "green", true},
         {"\"Green\"", "equal", "green", false},
         {"true", "equal", "true", true},
         {"true", "greater_than", "0", false}, // booleans are not numbers
         {"null", "equal", "null", true},
         {"\"all systems nominal\"", "contains", "nominal", true},
-        {"\"all systems nominal\"", "contains", "down", false},
         {"[\"a\", \"b\"]", "contains", "b", true},
-        {"[\"a\", \"b\"]", "contains", "c", false},
-        {"[1, 2]", "contains", "2", true},
         {"{\"key\": 1}", "contains", "key", true},
         {"{\"key\": 1}", "contains", "1", false},
         {"12345", "contains", "234", true},

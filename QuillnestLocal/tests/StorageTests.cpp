@@ -50,11 +50,24 @@ TEST_F(StorageTest, UsesWALAndRecordsTheSchemaVersion) {
     EXPECT_THROW(Storage{path()}, StorageError);
 }
 
-TEST_F(StorageTest, ANewDataDirectoryIsPrivate) {
+TEST_F(StorageTest, TheDatabaseItsJournalsAndANewDirectoryAreTheOwnersAlone) {
+    using std::filesystem::perms;
+    auto mode = [](const std::filesystem::path& p) {
+        return std::filesystem::status(p).permissions() & perms::all;
+    };
     auto nested = directory.path() / "a" / "b" / "store.sqlite3";
-    { Storage storage(nested); }
-    auto perms = std::filesystem::status(nested.parent_path()).permissions();
-    EXPECT_EQ(perms & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+    {
+        Storage storage(nested);
+        user(storage); // the WAL and shared-memory files exist while it is open
+        EXPECT_EQ(mode(nested.parent_path()), perms::owner_all);
+        for (const char* suffix : {"", "-wal", "-shm"})
+            EXPECT_EQ(mode(nested.string() + suffix), perms::owner_read | perms::owner_write) << suffix;
+    }
+    // A database left readable by others is narrowed when opened.
+    std::filesystem::permissions(nested, perms::owner_read | perms::owner_write | perms::group_read |
+                                             perms::others_read);
+    Storage again(nested);
+    EXPECT_EQ(mode(nested), perms::owner_read | perms::owner_write);
 }
 
 TEST_F(StorageTest, AFileThatIsNotADatabaseIsReportedNotCrashedOn) {

@@ -8,8 +8,10 @@
 #include <httplib.h>
 
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -18,6 +20,13 @@
 #include <thread>
 
 namespace quillnest::testing {
+
+/// The service closes a connection whose upload it refuses; a client still writing must see EPIPE
+/// rather than die of SIGPIPE.
+inline const bool sigpipeIgnored = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
 
 /// A directory under the system's temporary directory, removed with everything in it.
 class TemporaryDirectory {
@@ -47,7 +56,6 @@ inline ServiceOptions testOptions(const std::filesystem::path& database) {
     options.databasePath = database;
     options.prober = false;
     options.passwordCost = PasswordCost::minimal;
-    options.threads = 16;
     return options;
 }
 
@@ -61,6 +69,15 @@ inline bool eventually(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return condition();
+}
+
+/// An "Authorization: Basic" value for "email:password".
+inline std::string basic(std::string_view credentials) {
+    std::string out(sodium_base64_ENCODED_LEN(credentials.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
+    sodium_bin2base64(out.data(), out.size(), reinterpret_cast<const unsigned char*>(credentials.data()),
+                      credentials.size(), sodium_base64_VARIANT_ORIGINAL);
+    out.pop_back();
+    return "Basic " + out;
 }
 
 struct Answer {

@@ -2,6 +2,7 @@
 
 #include "quillnest/Records.hpp"
 #include "quillnest/Security.hpp"
+#include "quillnest/SignInThrottle.hpp"
 
 #include "joblark/Foundation/Value.hpp"
 
@@ -25,6 +26,8 @@ struct Request {
     std::vector<std::pair<std::string, std::string>> query;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    /// The client's address (for sign-in throttling); empty when unknown.
+    std::string peer;
 
     std::optional<std::string> header(std::string_view name) const;
     std::optional<std::string> queryValue(std::string_view name) const;
@@ -37,6 +40,9 @@ struct Reply {
     std::vector<std::pair<std::string, std::string>> headers{};
 };
 
+/// createAccount's failure when the address has an account already.
+inline constexpr const char* duplicateAccount = "An account with this e-mail address already exists";
+
 /// {"message": text} with the status.
 Reply errorReply(int status, std::string message);
 
@@ -47,6 +53,7 @@ struct ApiOptions {
     PasswordCost passwordCost = PasswordCost::interactive;
     /// JSON nesting allowed in request bodies.
     std::size_t maxJSONDepth = 64;
+    SignInPolicy signIn;
 };
 
 /// The REST API and the two account pages: routing, authentication, validation and the JSON of every
@@ -105,8 +112,17 @@ private:
                    const PageQuery& query, Render render,
                    const std::vector<std::pair<std::string, std::string>>& keptItems = {}) const;
 
+    /// An e-mail address and password checked under the throttle: the user when they match; when the
+    /// throttle refused to check them, the seconds to wait.
+    struct SignIn {
+        std::optional<UserRecord> user;
+        std::chrono::seconds retryAfter{0};
+    };
+    SignIn signIn(const std::string& email, const std::string& password, const std::string& peer);
+
     Storage& storage_;
     ApiOptions options_;
+    SignInThrottle throttle_;
 };
 
 } // namespace quillnest

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "quillnest/Api.hpp"
+#include "quillnest/HTTPServer.hpp"
 #include "quillnest/Prober.hpp"
 #include "quillnest/Security.hpp"
 
@@ -13,12 +14,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <thread>
-
-namespace httplib {
-class Server;
-struct Response;
-} // namespace httplib
 
 namespace quillnest {
 
@@ -49,10 +44,8 @@ struct ServiceOptions {
     FaultOptions faults;
     std::int64_t endpointLimit = 50;
     PasswordCost passwordCost = PasswordCost::interactive;
-    /// Requests served at once (each keep-alive connection holds one).
-    int threads = 48;
-    /// Largest request body accepted.
-    std::size_t maxBodyBytes = 1024 * 1024;
+    /// What one client may cost the transport, and its threads.
+    HTTPLimits http;
 };
 
 /// The whole service: storage, HTTP server, prober and (with --demo) the demo account and its reporter.
@@ -80,21 +73,19 @@ public:
     std::optional<std::string> demoToken() const { return demoToken_; }
 
 private:
-    void respond(const Request& request, httplib::Response& response);
+    Outgoing respond(const Request& request);
     std::optional<Fault> drawFault();
 
     ServiceOptions options_;
     std::unique_ptr<Storage> storage_;
-    std::unique_ptr<Api> api_;
-    std::unique_ptr<httplib::Server> server_;
+    std::mutex readyMutex_;
+    std::condition_variable ready_;
+    std::unique_ptr<Api> api_; // set once, after binding
+    std::unique_ptr<HTTPServer> server_;
     std::unique_ptr<Prober> prober_;
     std::mutex proberMutex_;
     Prober* liveProber_ = nullptr; // cleared before the prober goes
     std::unique_ptr<Demo> demo_;
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool listening_ = false;
     int port_ = 0;
     std::string publicUrl_;
     std::optional<std::string> demoToken_;
