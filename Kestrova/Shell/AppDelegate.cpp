@@ -89,7 +89,8 @@ bool AppDelegate::applicationDidFinishLaunching() {
     controller_ = options_.controller ? options_.controller() : AppStateController::shared();
     push_ = std::make_shared<PushRegistration>(controller_, options_.remoteNotifications);
     if (controller_->isSignedIn()) {
-        controller_->sync(refreshCompletion());
+        // Not asked for by the user: a failure shows as the overview's offline line, not an alert.
+        controller_->sync();
         // Without a remote-notification service the check could only end in a failure alert at
         // every launch; the preferences say why push is off instead.
         if (push_->isAvailable())

@@ -3,6 +3,7 @@
 #include "Model/AppState.hpp"
 #include "Service/Authentication.hpp"
 
+#include "joblark/Foundation/Date.hpp"
 #include "joblark/Foundation/DispatchQueue.hpp"
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Timer.hpp"
@@ -83,6 +84,23 @@ public:
         std::string description;
     };
     std::optional<CacheProblem> lastCacheProblem() const;
+
+    /// How the last sync went, so a window can tell the user its data may be old. Main thread.
+    struct SyncStatus {
+        /// The last sync whose endpoint list arrived.
+        std::optional<joblark::Date> lastSuccess;
+        /// When the cached state shown was saved (the cache file's time at start).
+        std::optional<joblark::Date> cacheDate;
+        /// The last sync failed (its endpoint list did not arrive).
+        bool lastSyncFailed = false;
+        joblark::ErrorPtr lastError;
+        /// The service could not be reached at all (no answer, as opposed to an answer refusing).
+        bool serviceUnreachable() const;
+        /// The time the shown data is from.
+        std::optional<joblark::Date> dataDate() const { return lastSuccess ? lastSuccess : cacheDate; }
+    };
+    static constexpr std::string_view syncStatusDidChange = "AppStateController.syncStatusDidChange";
+    const SyncStatus& syncStatus() const { return syncStatus_; }
 
     const std::filesystem::path& cacheFileLocation() const { return cacheFileLocation_; }
     /// "file://" and the cache file's path.
@@ -167,6 +185,7 @@ private:
     std::optional<std::string> storedToken_; // the token this controller last stored or loaded
     mutable std::mutex problemMutex_;
     std::optional<CacheProblem> cacheProblem_;
+    SyncStatus syncStatus_;
     std::mutex keychainMutex_; // orders the save queue's token writes with the purge at sign-out
 };
 

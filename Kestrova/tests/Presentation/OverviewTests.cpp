@@ -6,6 +6,7 @@
 #include "Presentation/SceneNotifications.hpp"
 
 #include "joblark/Foundation/NotificationCenter.hpp"
+#include "joblark/Foundation/URLSession.hpp"
 
 using namespace kestrova;
 using namespace kestrova::testing;
@@ -259,6 +260,33 @@ TEST_F(OverviewTest, FindAndSortShowASubsetAndRowsStillReachTheirResources) {
     overview->selectPendingResource();
     EXPECT_FALSE(overview->filter().isActive());
     EXPECT_EQ(table->selections.back().first, (IndexPath{0, 0}));
+}
+
+TEST_F(OverviewTest, TheOfflineLineSaysHowOldTheDataIsAndWhy) {
+    auto offline = std::make_shared<RecordingLabel>();
+    overview->headerView.offlineLabel = offline;
+    AppStateController::SyncStatus sync;
+    EXPECT_FALSE(DashboardHeaderView::offlineText(sync)) << "never failed";
+    sync.lastSyncFailed = true;
+    sync.lastError =
+        std::make_shared<joblark::URLSessionError>(joblark::URLSessionError::Code::cannotConnectToHost);
+    EXPECT_EQ(DashboardHeaderView::offlineText(sync), "Offline: no data yet");
+    sync.cacheDate = joblark::Date::fromTimeIntervalSince1970(1'700'000'000);
+    const auto fromCache = DashboardHeaderView::offlineText(sync);
+    ASSERT_TRUE(fromCache);
+    EXPECT_EQ(fromCache->rfind("Offline: data from ", 0), 0u);
+    sync.lastSuccess = joblark::Date::fromTimeIntervalSince1970(1'750'000'000);
+    EXPECT_NE(DashboardHeaderView::offlineText(sync), fromCache)
+        << "a later successful sync is the data's date";
+    sync.lastError = std::make_shared<joblark::GenericError>("Service unavailable");
+    EXPECT_EQ(
+        DashboardHeaderView::offlineText(sync)->rfind("Not refreshed (Service unavailable): data from ", 0),
+        0u);
+
+    overview->headerView.update(sync);
+    EXPECT_FALSE(offline->hidden);
+    overview->headerView.update(AppStateController::SyncStatus{});
+    EXPECT_TRUE(offline->hidden);
 }
 
 TEST_F(OverviewTest, StopsObservingWhenItsOwnWindowCloses) {
