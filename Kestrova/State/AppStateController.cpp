@@ -532,6 +532,33 @@ void AppStateController::clearLocalState() {
     post(didLogout);
 }
 
+bool AppStateController::setServiceAddress(const std::string& address, std::function<void()> completion) {
+    const auto origin = ServiceURLs::originFrom(address);
+    if (!origin)
+        return false;
+    auto apply = [origin = *origin, completion] {
+        ServiceURLs::setPreferredBaseURL(origin);
+        if (completion)
+            completion();
+    };
+    if (*origin == ServiceURLs::serviceBaseURL()) {
+        apply();
+        return true;
+    }
+    if (!isSignedIn()) {
+        // A cached account of the old service is not this one's.
+        state = std::make_shared<AppState>();
+        syncStatus_ = {};
+        save();
+        post(endpointsDidChange);
+        apply();
+        return true;
+    }
+    // The old service forgets this machine and the token first; only then does the address change.
+    logout(apply);
+    return true;
+}
+
 void AppStateController::logout(std::function<void()> completion) {
     std::weak_ptr<AppStateController> weak = weak_from_this();
     auto clear = [weak, completion] {

@@ -130,6 +130,10 @@ public:
     void finishSignIn(bool ok, joblark::ErrorPtr error, Completion completion = nullptr);
     /// Unregisters this machine's push device, then clears the local state whatever the outcome.
     void logout(std::function<void()> completion = nullptr);
+    /// Uses another service from now on. Signed in elsewhere, that is a sign-out first (the token
+    /// belongs to the old service). False, with nothing changed, for an address that is not an http or
+    /// https origin. `completion` runs on the main thread once the change is made.
+    bool setServiceAddress(const std::string& address, std::function<void()> completion = nullptr);
     void createEndpoint(const std::string& name, const joblark::URL& url, Completion completion = nullptr);
     void updateEndpoint(const joblark::URL& url, std::optional<bool> isPublic,
                         std::optional<bool> ensureValidCert, std::optional<Endpoint::Status> status,
