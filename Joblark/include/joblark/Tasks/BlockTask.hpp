@@ -18,6 +18,7 @@ public:
 
     bool alwaysPerform() const { return alwaysPerform_; }
     virtual Block block() const;
+    /// Replace the block only before the task is submitted: the run reads it without a copy.
     virtual void setBlock(Block block);
 
     bool shouldPerform() const override { return alwaysPerform_ || Task::shouldPerform(); }
