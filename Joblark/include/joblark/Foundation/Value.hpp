@@ -2,13 +2,13 @@
 
 #include "joblark/Foundation/Export.hpp"
 
+#include "joblark/Foundation/Dictionary.hpp"
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Object.hpp"
 
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,7 +22,7 @@ struct TaskResult; // defined by the task engine; a Value can carry one
 
 class Value;
 using Array = std::vector<Value>;
-using Dictionary = std::map<std::string, Value, std::less<>>;
+using Dictionary = BasicDictionary<Value>;
 using Data = std::vector<std::uint8_t>;
 
 /// The one dynamically typed value: task result values, parsed JSON, stored payloads.
