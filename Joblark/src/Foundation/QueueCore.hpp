@@ -86,6 +86,7 @@ void poolWakeHelpers();
 struct OperationAccess {
     static std::shared_ptr<Operation>& runHold(Operation& op) { return op.runHold_; }
     static std::atomic<int>& pending(Operation& op) { return op.pending_; }
+    static FinishLatch* latch(const Operation& op) { return op.latch_.load(std::memory_order_acquire); }
 };
 
 } // namespace joblark::detail

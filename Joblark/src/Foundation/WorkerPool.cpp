@@ -143,6 +143,8 @@ struct Worker {
 thread_local Worker* tlsWorker = nullptr;
 thread_local int tlsHelpDepth = 0;
 thread_local const Operation* tlsRunning = nullptr; // the innermost operation this worker runs
+// The slot holds a dependant waited for by the same batch wait as the operation that released it.
+thread_local bool tlsSlotSameBatch = false;
 // Batch waits whose count-down waits until this worker has let go of the finished operation.
 // Consecutive ones for the same latch are counted down together.
 thread_local std::vector<std::pair<detail::FinishLatch*, std::ptrdiff_t>> tlsDeferredLatches;
@@ -199,6 +201,8 @@ public:
     void submit(Operation* op) {
         if (Worker* w = tlsWorker; w && w->acceptsLocalWork()) {
             if (!w->slot.load(std::memory_order_relaxed)) {
+                auto* latch = tlsRunning ? detail::OperationAccess::latch(*tlsRunning) : nullptr;
+                tlsSlotSameBatch = latch && latch == detail::OperationAccess::latch(*op);
                 w->slot.store(op, std::memory_order_release);
                 if (!monitorAsleep_.load(std::memory_order_relaxed))
                     return;
@@ -425,9 +429,11 @@ private:
         tlsRunning = outer;
         bump(w.runDepth, -1);
         hold.reset(); // before the waiters hear of it: the last reference is theirs to drop
-        // Waiters hear of finished work when this worker runs out of its own (a chain or a batch
-        // is counted down in one go), before it blocks, or every few dozen operations.
-        if (tlsDeferredLatches.size() >= kMaxDeferred || !w.hasLocal() || tlsHelpDepth > 0)
+        // Along a chain waited for as one batch, the count-downs are made together when the chain
+        // leaves this worker (or every few dozen operations); otherwise at once.
+        bool chainGoesOn = tlsSlotSameBatch && w.slot.load(std::memory_order_relaxed) != nullptr;
+        tlsSlotSameBatch = false;
+        if (!chainGoesOn || tlsDeferredLatches.size() >= kMaxDeferred || tlsHelpDepth > 0)
             flushDeferredLatches();
         if (w.presumedMirror.load(std::memory_order_acquire) &&
             w.runDepth.load(std::memory_order_relaxed) == 0) {

@@ -57,7 +57,8 @@ public:
     std::vector<std::shared_ptr<Operation>> operations() const;
     /// Sends cancel() to every operation not yet finished.
     void cancelAllOperations();
-    bool waitUntilAllOperationsAreFinished(std::optional<Operation::Clock::duration> timeout = std::nullopt);
+    [[nodiscard("false means the timeout passed first")]] bool
+    waitUntilAllOperationsAreFinished(std::optional<Operation::Clock::duration> timeout = std::nullopt);
 
     /// Marks this queue as one that lives until the process ends (the main queue, the task
     /// controller's): its operations then skip the references that keep a queue's bookkeeping

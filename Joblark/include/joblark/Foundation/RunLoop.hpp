@@ -6,6 +6,9 @@
 #include <functional>
 #include <memory>
 
+// Thread safety: perform, addTimer, stop and wakeUp are thread-safe; run, runUntil and runOnce belong to the
+// loop's own thread.
+
 namespace joblark {
 
 class Timer;

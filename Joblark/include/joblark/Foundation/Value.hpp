@@ -16,6 +16,10 @@
 #include <variant>
 #include <vector>
 
+// Thread safety: A value type: no synchronisation of its own; const members may be called concurrently, a
+// value that one thread changes must not be read by another meanwhile. Objects, errors and task results
+// inside are shared immutably.
+
 namespace joblark {
 
 struct TaskResult; // defined by the task engine; a Value can carry one

@@ -17,6 +17,9 @@
 #include <string_view>
 #include <vector>
 
+// Thread safety: Main thread only: items, tasks and fetches belong to the main thread (page tasks run on the
+// shared queue and report back there).
+
 namespace joblark {
 
 /// Which end of a paged list a fetch grows: `next` extends the front (following the front page's

@@ -6,6 +6,9 @@
 
 #include <functional>
 
+// Thread safety: Like every Task: accessors may be called from any thread; replace the block only before
+// submitting.
+
 namespace joblark {
 
 /// Runs a block that may throw; a thrown error is reported and makes the task fail.
