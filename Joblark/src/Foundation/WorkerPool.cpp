@@ -511,6 +511,7 @@ private:
                 std::find_if(workers_.begin(), workers_.end(), [&](const auto& p) { return p.get() == &w; });
             retired_.push_back(std::move(*it));
             workers_.erase(it);
+            monitorCondition_.notify_one(); // the monitor joins the thread once it has left
             return nullptr;
         }
     }
@@ -524,7 +525,7 @@ private:
                 return w->runDepth.load(std::memory_order_acquire) > 0 &&
                        !w->parked.load(std::memory_order_acquire);
             });
-            if (!anyRunning && ready_.empty()) {
+            if (!anyRunning && ready_.empty() && retired_.empty()) {
                 monitorAsleep_.store(true, std::memory_order_relaxed);
                 monitorCondition_.wait(lock);
                 monitorAsleep_.store(false, std::memory_order_relaxed);

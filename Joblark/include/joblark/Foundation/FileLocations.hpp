@@ -52,10 +52,10 @@ struct JOBLARK_EXPORT WriteResult {
 /// Replaces the file at `path` with `bytes`, or leaves the previous file exactly as it was.
 /// Writes a temporary file (created with `mode`, subject to the umask) in the same directory, syncs
 /// it, renames it over `path` and syncs the directory. The parent directory must exist.
-[[nodiscard("a failed write must be handled")]] JOBLARK_EXPORT WriteResult writeFileAtomically(
-    const std::filesystem::path& path, std::span<const std::uint8_t> bytes, mode_t mode = 0600);
-[[nodiscard("a failed write must be handled")]] JOBLARK_EXPORT WriteResult
-writeFileAtomically(const std::filesystem::path& path, std::string_view text, mode_t mode = 0600);
+JOBLARK_EXPORT WriteResult writeFileAtomically(const std::filesystem::path& path,
+                                               std::span<const std::uint8_t> bytes, mode_t mode = 0600);
+JOBLARK_EXPORT WriteResult writeFileAtomically(const std::filesystem::path& path, std::string_view text,
+                                               mode_t mode = 0600);
 
 /// The contents of a regular file, or nothing when it is missing, unreadable, not a regular file or
 /// larger than `maxSize` bytes.

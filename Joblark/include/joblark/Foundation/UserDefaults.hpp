@@ -49,9 +49,9 @@ public:
 
     /// Stores `value` for `key` (a null value removes it). False when the value cannot be kept
     /// (data, errors, objects) or the file could not be written; the error is logged.
-    [[nodiscard("false means the change was not saved")]] bool set(const Value& value, std::string_view key);
+    bool set(const Value& value, std::string_view key);
     /// Removes the user's value, so the registered default answers again.
-    [[nodiscard("false means the change was not saved")]] bool removeObject(std::string_view key);
+    bool removeObject(std::string_view key);
 
 private:
     Dictionary readFileLocked() const;

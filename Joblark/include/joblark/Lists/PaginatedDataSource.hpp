@@ -297,7 +297,8 @@ public:
         list.reserve(n);
         for (std::size_t i = 0; i < n; ++i)
             list.emplace_back(items[i]);
-        StorageController::defaultController().storeValue(Value(std::move(list)), keyName);
+        // A quick-start cache: when it cannot be written, the next start simply fetches.
+        (void)StorageController::defaultController().storeValue(Value(std::move(list)), keyName);
     }
 
 private:
