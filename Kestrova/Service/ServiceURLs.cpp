@@ -4,6 +4,7 @@
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace kestrova::ServiceURLs {
@@ -30,21 +31,22 @@ std::string chooseBaseURL(const char* overrideValue) {
         return std::string(defaultBaseURL);
     if (auto origin = originFrom(overrideValue))
         return *origin;
-    joblark::Logger::general().notice("[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@",
+    static std::atomic<bool> warned{false}; // read at every request: say it once
+    if (!warned.exchange(true))
+        joblark::Logger::general().notice("[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@",
                                       overrideVariable, defaultBaseURL);
     return std::string(defaultBaseURL);
 }
 
 namespace {
 
-const std::optional<std::string>& environmentOverride() {
-    static const std::optional<std::string> value = []() -> std::optional<std::string> {
-        const char* text = std::getenv(overrideVariable);
-        if (!text || !*text)
-            return std::nullopt;
-        return chooseBaseURL(text);
-    }();
-    return value;
+// Read at each use rather than cached in a static: a cached copy is destroyed at exit while a
+// controller's queue may still be finishing a save that asks for it.
+std::optional<std::string> environmentOverride() {
+    const char* text = std::getenv(overrideVariable);
+    if (!text || !*text)
+        return std::nullopt;
+    return chooseBaseURL(text);
 }
 
 joblark::URL make(const std::string& text) {
@@ -62,7 +64,7 @@ bool isOverriddenByEnvironment() {
 }
 
 std::string serviceBaseURL() {
-    if (const auto& fromEnvironment = environmentOverride())
+    if (auto fromEnvironment = environmentOverride())
         return *fromEnvironment;
     // A value edited by hand into something else than an origin is ignored, not trusted.
     if (auto chosen = joblark::UserDefaults::standard().stringForKey(kServiceURL))
