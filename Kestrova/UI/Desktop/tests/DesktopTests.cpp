@@ -133,11 +133,15 @@ private Q_SLOTS:
 
     void iconsDifferByStatus() {
         std::vector<QImage> images;
+        QImage sheet(4 * 72, 72, QImage::Format_ARGB32);
+        sheet.fill(Qt::white);
         for (auto status : {TrayStatus::ok, TrayStatus::degraded, TrayStatus::down, TrayStatus::offline}) {
-            images.push_back(TrayStatusIcon::iconFor(status).pixmap(22, 22).toImage().convertToFormat(
-                QImage::Format_Grayscale8));
-            QCOMPARE(images.back().size(), QSize(22, 22));
+            const QIcon icon = TrayStatusIcon::iconFor(status);
+            QPainter(&sheet).drawPixmap(static_cast<int>(images.size()) * 72 + 4, 4, icon.pixmap(64, 64));
+            images.push_back(icon.pixmap(22, 22).toImage().convertToFormat(QImage::Format_Grayscale8));
         }
+        QDir().mkpath(QStringLiteral(KESTROVA_SCREENSHOT_DIR));
+        sheet.save(QStringLiteral(KESTROVA_SCREENSHOT_DIR "/tray-icons.png"));
         // Told apart even in greyscale: the glyphs differ, not only the colours.
         for (std::size_t a = 0; a < images.size(); ++a)
             for (std::size_t b = a + 1; b < images.size(); ++b)
@@ -425,7 +429,8 @@ private Q_SLOTS:
         // Shown while a call is out: of those, only the newest goes; each replaces ours.
         notifications.show({"Blog is degraded", "", ResourceKind::measure, "8", false});
         notifications.show({"Blog is down", "", ResourceKind::measure, "8", true});
-        notifications.show({"Blog has recovered", "Measure, was degraded", ResourceKind::measure, "9", false});
+        notifications.show(
+            {"Blog has recovered", "Measure, was degraded", ResourceKind::measure, "9", false});
         QTRY_COMPARE(server.calls.size(), std::size_t(3));
         QTRY_VERIFY(!notifications.isSending());
         QCOMPARE(server.calls.size(), std::size_t(3));
