@@ -315,6 +315,7 @@ private Q_SLOTS:
         // Badges: the same title on each status colour, so only the glyph can tell them apart.
         std::vector<std::vector<bool>> badgeMasks;
         QImage sheet(4 * 90, 30, QImage::Format_Grayscale8);
+        sheet.fill(Qt::white);
         for (auto [i, background] : std::vector<std::pair<int, Color>>{{0, Color::systemGreen},
                                                                        {1, Color::systemOrange},
                                                                        {2, Color::systemRed},
