@@ -111,6 +111,13 @@ protected:
         ASSERT_TRUE(synced.ok) << (synced.error ? synced.error->localizedDescription() : "");
     }
 
+    // A save still queued would otherwise outlive the cache folder (and its controller would end on
+    // its own queue).
+    void TearDown() override {
+        if (controller)
+            drainSaves();
+    }
+
     void drainSaves() {
         controller->queue().sync([] {});
     }
