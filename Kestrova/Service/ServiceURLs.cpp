@@ -33,8 +33,9 @@ std::string chooseBaseURL(const char* overrideValue) {
         return *origin;
     static std::atomic<bool> warned{false}; // read at every request: say it once
     if (!warned.exchange(true))
-        joblark::Logger::general().notice("[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@",
-                                      overrideVariable, defaultBaseURL);
+        joblark::Logger::general().notice(
+            "[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@", overrideVariable,
+            defaultBaseURL);
     return std::string(defaultBaseURL);
 }
 
