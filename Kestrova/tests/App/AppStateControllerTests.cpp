@@ -1,3 +1,4 @@
+#include "Heard.hpp"
 #include "LocalService.hpp"
 #include "TemporaryEnvironment.hpp"
 #include "TestSupport.hpp"
@@ -70,23 +71,13 @@ struct Outcome {
     }
 };
 
-/// Counts notifications by name, with the last object of each.
-struct Heard {
-    Heard() {
-        for (auto name :
-             {AppStateController::endpointsDidChange, AppStateController::measuresDidChange,
-              AppStateController::userDidChange, AppStateController::didLogin, AppStateController::didLogout,
-              AppStateController::pushNotificationAuthorizationStatusDidChange,
-              AppStateController::someonePleaseHandleThisError})
-            tokens.push_back(joblark::NotificationCenter::defaultCenter().addObserver(
-                std::string(name), std::nullopt, [this](const joblark::Notification& n) {
-                    ++count[n.name];
-                    last[n.name] = n.object;
-                }));
-    }
-    std::map<std::string, int> count;
-    std::map<std::string, joblark::Value> last;
-    std::vector<joblark::ObserverToken> tokens;
+/// Listens to what the controller announces.
+struct ControllerHeard : Heard {
+    ControllerHeard()
+        : Heard({AppStateController::endpointsDidChange, AppStateController::measuresDidChange,
+                 AppStateController::userDidChange, AppStateController::didLogin, AppStateController::didLogout,
+                 AppStateController::pushNotificationAuthorizationStatusDidChange,
+                 AppStateController::someonePleaseHandleThisError}) {}
 };
 
 class AppStateControllerTest : public ::testing::Test {
@@ -120,7 +111,7 @@ protected:
 };
 
 TEST_F(AppStateControllerTest, SignInSyncsCachesAndComesBackAfterARestart) {
-    Heard heard;
+    ControllerHeard heard;
     Outcome login;
     controller->login("demo@quillnest.local", "kestrova", login.handler());
     ASSERT_TRUE(login.wait());
@@ -161,7 +152,7 @@ TEST_F(AppStateControllerTest, RejectedSignInsLeaveTheUserSignedOut) {
     EXPECT_FALSE(wrongPassword.error) << "a rejected exchange reports no error";
     EXPECT_FALSE(controller->isSignedIn());
 
-    Heard heard;
+    ControllerHeard heard;
     controller->setCredentials("not-a-token");
     Outcome token;
     controller->sync([this, &token](bool ok, joblark::ErrorPtr error) {
@@ -179,7 +170,7 @@ TEST_F(AppStateControllerTest, RejectedSignInsLeaveTheUserSignedOut) {
 
 TEST_F(AppStateControllerTest, EditsFoldTheServiceAnswerIntoTheStateAndAnnounceIt) {
     signInWithToken();
-    Heard heard;
+    ControllerHeard heard;
     Outcome created;
     controller->createEndpoint("Status page", *joblark::URL::parse("https://status.example.com/health"),
                                created.handler());
@@ -229,7 +220,7 @@ TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
     signInWithToken();
     auto& defaults = joblark::UserDefaults::standard();
     defaults.set(5, AppStateController::kRefreshInterval);
-    Heard heard;
+    ControllerHeard heard;
     bool done = false;
     controller->logout([&] { done = true; });
     ASSERT_TRUE(pumpMainUntil([&] { return done; }, std::chrono::seconds(60)));
@@ -248,7 +239,7 @@ TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
 TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
     signInWithToken();
     joblark::UserDefaults::standard().set(1, AppStateController::kRefreshInterval);
-    Heard heard;
+    ControllerHeard heard;
     controller->startRefreshTimer();
     // Saves asked for while the timer's syncs run queue behind them and still write whole states.
     for (int i = 0; i < 20; ++i) {
@@ -268,7 +259,7 @@ TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
 
 TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
     signInWithToken();
-    Heard heard;
+    ControllerHeard heard;
     auto push = std::make_shared<PushRegistration>(controller,
                                                    std::make_shared<UnavailableRemoteNotificationService>());
     // Registered first through the service, as another platform would have done.
