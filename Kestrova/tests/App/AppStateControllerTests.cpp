@@ -1,6 +1,5 @@
 #include "Heard.hpp"
-#include "LocalService.hpp"
-#include "TemporaryEnvironment.hpp"
+#include "ScreenEnvironment.hpp"
 #include "TestSupport.hpp"
 
 #include "Service/CredentialStore.hpp"
@@ -24,35 +23,9 @@
 using namespace kestrova;
 using namespace kestrova::testing;
 using joblark::testing::pumpMainUntil;
-using joblark::testing::ScopedEnvironment;
 using joblark::testing::TemporaryDirectory;
 
 namespace {
-
-/// One service for the test process: the client reads its address once.
-class ServiceEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        for (const char* sub : {"cache", "config", "data"})
-            std::filesystem::create_directories(home.path() / sub);
-        env.set("HOME", home.path().string());
-        env.set("XDG_CACHE_HOME", (home.path() / "cache").string());
-        env.set("XDG_CONFIG_HOME", (home.path() / "config").string());
-        env.set("XDG_DATA_HOME", (home.path() / "data").string());
-        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"); // the token file fallback
-        service = std::make_unique<LocalService>(serviceDirectory.path());
-        env.set("KESTROVA_SERVICE_URL", service->url);
-        joblark::testing::useTaskController();
-    }
-    void TearDown() override { service.reset(); }
-
-    TemporaryDirectory home, serviceDirectory;
-    ScopedEnvironment env;
-    std::unique_ptr<LocalService> service;
-};
-
-ServiceEnvironment* const environment =
-    static_cast<ServiceEnvironment*>(::testing::AddGlobalTestEnvironment(new ServiceEnvironment));
 
 struct Outcome {
     bool called = false, ok = false;
@@ -80,33 +53,14 @@ struct ControllerHeard : Heard {
                  AppStateController::someonePleaseHandleThisError}) {}
 };
 
-class AppStateControllerTest : public ::testing::Test {
+class AppStateControllerTest : public ScreenTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(environment->service && environment->service->isRunning());
-        joblark::UserDefaults::resetStandard(preferences.path() / "UserDefaults.json");
-        AppStateController::registerDefaults();
-        joblark::UserDefaults::standard().set(false, AppStateController::kShouldAutoRefresh);
-        purgeCredentials();
-        controller = AppStateController::make(cache.path() / "AppState.plist");
-        controller->vendorIdentifier = [] {
-            return std::optional<std::string>("0F1E2D3C-4B5A-5968-8776-A5B4C3D2E1F0");
-        };
+        ASSERT_NO_FATAL_FAILURE(ScreenTest::SetUp());
+        controller = makeController();
     }
+    void drainSaves() { controller->queue().sync([] {}); }
 
-    void signInWithToken() {
-        controller->setCredentials(environment->service->demoToken);
-        Outcome synced;
-        controller->sync(synced.handler());
-        ASSERT_TRUE(synced.wait());
-        ASSERT_TRUE(synced.ok) << (synced.error ? synced.error->localizedDescription() : "");
-    }
-
-    void drainSaves() {
-        controller->queue().sync([] {});
-    }
-
-    TemporaryDirectory cache, preferences;
     std::shared_ptr<AppStateController> controller;
 };
 
@@ -169,7 +123,7 @@ TEST_F(AppStateControllerTest, RejectedSignInsLeaveTheUserSignedOut) {
 }
 
 TEST_F(AppStateControllerTest, EditsFoldTheServiceAnswerIntoTheStateAndAnnounceIt) {
-    signInWithToken();
+    signIn(*controller);
     ControllerHeard heard;
     Outcome created;
     controller->createEndpoint("Status page", *joblark::URL::parse("https://status.example.com/health"),
@@ -217,7 +171,7 @@ TEST_F(AppStateControllerTest, EditsFoldTheServiceAnswerIntoTheStateAndAnnounceI
 }
 
 TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
-    signInWithToken();
+    signIn(*controller);
     auto& defaults = joblark::UserDefaults::standard();
     defaults.set(5, AppStateController::kRefreshInterval);
     ControllerHeard heard;
@@ -237,7 +191,7 @@ TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
 }
 
 TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
-    signInWithToken();
+    signIn(*controller);
     joblark::UserDefaults::standard().set(1, AppStateController::kRefreshInterval);
     ControllerHeard heard;
     controller->startRefreshTimer();
@@ -258,7 +212,7 @@ TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
 }
 
 TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
-    signInWithToken();
+    signIn(*controller);
     ControllerHeard heard;
     auto push = std::make_shared<PushRegistration>(controller,
                                                    std::make_shared<UnavailableRemoteNotificationService>());
@@ -295,7 +249,7 @@ TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
 }
 
 TEST_F(AppStateControllerTest, TwoControllersInOneProcessEachSendTheirOwnToken) {
-    controller->setCredentials(environment->service->demoToken);
+    controller->setCredentials(ScreenEnvironment::current().service->demoToken);
     TemporaryDirectory otherCache;
     auto other = AppStateController::make(otherCache.path() / "AppState.plist"); // made last
     other->setCredentials("not-a-token");
