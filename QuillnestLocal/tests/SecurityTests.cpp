@@ -1,18 +1,12 @@
 #include "quillnest/Security.hpp"
 
-#include <gtest/gtest.h>
-
-#include <sodium.h>
+#include "TestService.hpp"
 
 namespace quillnest {
 namespace {
 
 std::string base64(std::string_view text) {
-    std::string out(sodium_base64_ENCODED_LEN(text.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-    sodium_bin2base64(out.data(), out.size(), reinterpret_cast<const unsigned char*>(text.data()),
-                      text.size(), sodium_base64_VARIANT_ORIGINAL);
-    out.pop_back();
-    return out;
+    return testing::basic(text).substr(6); // without "Basic "
 }
 
 TEST(BasicAuthorization, AcceptsWellFormedCredentials) {

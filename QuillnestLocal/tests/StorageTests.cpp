@@ -29,7 +29,7 @@ protected:
     TemporaryDirectory directory;
 };
 
-TEST_F(StorageTest, UsesWALAndRecordsTheSchemaVersion) {
+TEST_F(StorageTest, UsesWALRecordsTheSchemaVersionAndRefusesWhatItCannotRead) {
     { Storage storage(path()); }
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path().c_str(), &db), SQLITE_OK);
@@ -48,6 +48,10 @@ TEST_F(StorageTest, UsesWALAndRecordsTheSchemaVersion) {
     sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     EXPECT_THROW(Storage{path()}, StorageError);
+    // So is a file that is not a database at all, without a crash.
+    const auto garbage = directory.path() / "garbage.sqlite3";
+    std::ofstream(garbage) << std::string(4096, 'g');
+    EXPECT_THROW(Storage{garbage}, StorageError);
 }
 
 TEST_F(StorageTest, TheDatabaseItsJournalsAndANewDirectoryAreTheOwnersAlone) {
@@ -68,14 +72,6 @@ TEST_F(StorageTest, TheDatabaseItsJournalsAndANewDirectoryAreTheOwnersAlone) {
                                              perms::others_read);
     Storage again(nested);
     EXPECT_EQ(mode(nested), perms::owner_read | perms::owner_write);
-}
-
-TEST_F(StorageTest, AFileThatIsNotADatabaseIsReportedNotCrashedOn) {
-    {
-        std::ofstream garbage(path());
-        garbage << std::string(4096, 'g');
-    }
-    EXPECT_THROW(Storage{path()}, StorageError);
 }
 
 TEST_F(StorageTest, DuplicateAddressesDifferingOnlyInCaseAreRefused) {

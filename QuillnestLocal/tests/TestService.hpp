@@ -5,6 +5,8 @@
 
 #include "joblark/Foundation/JSON.hpp"
 
+#include "TemporaryEnvironment.hpp"
+
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -28,26 +29,8 @@ inline const bool sigpipeIgnored = [] {
     return true;
 }();
 
-/// A directory under the system's temporary directory, removed with everything in it.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() /
-                ("quillnest-test-" + std::to_string(random()) + std::to_string(random()));
-        std::filesystem::create_directories(path_);
-    }
-    ~TemporaryDirectory() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using joblark::testing::ScopedEnvironment;
+using joblark::testing::TemporaryDirectory;
 
 /// Options for an in-process service on a free loopback port, with cheap password hashing.
 inline ServiceOptions testOptions(const std::filesystem::path& database) {

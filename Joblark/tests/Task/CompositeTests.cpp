@@ -1,6 +1,5 @@
 #include "TestSupport.hpp"
 
-#include "joblark/Foundation/WorkerPool.hpp"
 #include "joblark/Tasks/BlockTask.hpp"
 #include "joblark/Tasks/GroupTask.hpp"
 
@@ -133,38 +132,3 @@ TEST_F(Composites, SerialRunsOneChildAtATimeInOrder) {
     EXPECT_EQ(order, expected);
 }
 
-TEST_F(Composites, NestedEightDeepDoNotDeadlock) {
-    // Every level blocks a worker while its children run; the pool must keep adding workers.
-    std::atomic<int> leaves{0};
-    std::function<TaskPtr(int)> build = [&](int depth) -> TaskPtr {
-        if (depth == 0)
-            return std::make_shared<BlockTask>(false, [&] { ++leaves; });
-        std::vector<TaskPtr> children{build(depth - 1), build(depth - 1)};
-        if (depth % 2)
-            return std::make_shared<GroupTask>(children);
-        return std::make_shared<SerialTask>(children);
-    };
-    auto root = build(8);
-    runToEnd(root);
-    EXPECT_EQ(leaves.load(), 256);
-    EXPECT_EQ(root->result().status, TaskStatus::succeeded);
-}
-
-TEST_F(Composites, ManyGroupsWaitingAtOnceStillFinish) {
-    // More blocked composites than cores at the same time, each waiting on children that wait too.
-    std::vector<TaskPtr> groups;
-    std::atomic<int> leaves{0};
-    for (int g = 0; g < 16; ++g) {
-        std::vector<TaskPtr> inner;
-        for (int i = 0; i < 4; ++i) {
-            std::vector<TaskPtr> leavesOf;
-            for (int l = 0; l < 4; ++l)
-                leavesOf.push_back(std::make_shared<BlockTask>(false, [&] { ++leaves; }));
-            inner.push_back(std::make_shared<GroupTask>(leavesOf));
-        }
-        groups.push_back(std::make_shared<GroupTask>(inner));
-    }
-    TaskController::performInParallel(groups, false);
-    ASSERT_TRUE(waitUntilFinished(std::vector<std::shared_ptr<Operation>>(groups.begin(), groups.end())));
-    EXPECT_EQ(leaves.load(), 16 * 4 * 4);
-}

@@ -39,22 +39,6 @@ std::shared_ptr<BlockTask> failingTask() {
 
 } // namespace
 
-TEST(TaskValues, RawValuesAreCaseSensitiveAndResultsDescribeThemselves) {
-    EXPECT_FALSE(TaskStatus::fromRawValue("Succeeded").has_value());
-    EXPECT_FALSE(Task::stateFromRawValue("finished").has_value());
-    EXPECT_FALSE(TaskStatus(TaskStatus::cancelled).ok());
-
-    EXPECT_EQ(TaskResult::initial().debugDescription(), "Task Result(unknown, nil)");
-    EXPECT_EQ(TaskResult::failed().debugDescription(), "Task Result(failed, nil)");
-    EXPECT_EQ(TaskResult::failed(Dictionary{}).debugDescription(), "Task Result(failed, 0 keys)");
-    EXPECT_EQ(TaskResult::succeeded(Dictionary{{"a", 1}}).debugDescription(),
-              "Task Result(succeeded, 1 keys)");
-
-    auto task = std::make_shared<SimpleTask>();
-    task->start();
-    EXPECT_EQ(task->debugDescription(), "Joblark.SimpleTask(Task Result(succeeded, nil))");
-}
-
 TEST(TaskLifecycle, NotificationsAnnounceOldAndNewStateInOrder) {
     auto task = std::make_shared<SimpleTask>();
     ChangeRecorder recorder;

@@ -2,7 +2,6 @@
 
 #include "joblark/Foundation/MainThread.hpp"
 #include "joblark/Tasks/BlockTask.hpp"
-#include "joblark/Tasks/TaskLog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +11,6 @@
 
 using namespace joblark;
 using namespace joblark::testing;
-
-TEST(TaskControllerSetup, SharedQueueIsNamedAndReady) {
-    useTaskController();
-    TaskController again; // constructing again changes nothing
-    ASSERT_TRUE(TaskController::ready());
-    ASSERT_NE(TaskController::queue(), nullptr);
-    EXPECT_EQ(TaskController::queue()->name(), "Background Networking Queue");
-    EXPECT_EQ(TaskController::queue()->qualityOfService(), 25);
-    EXPECT_EQ(TaskLog().subsystem(), "Queue");
-    EXPECT_EQ(TaskLog().category(), "Task");
-}
 
 TEST(TaskControllerSetup, SeriesChainsInListOrder) {
     useTaskController();

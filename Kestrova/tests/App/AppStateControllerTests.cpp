@@ -1,5 +1,5 @@
-#include "LocalService.hpp"
-#include "TemporaryEnvironment.hpp"
+#include "Heard.hpp"
+#include "ScreenEnvironment.hpp"
 #include "TestSupport.hpp"
 
 #include "Service/CredentialStore.hpp"
@@ -23,35 +23,9 @@
 using namespace kestrova;
 using namespace kestrova::testing;
 using joblark::testing::pumpMainUntil;
-using joblark::testing::ScopedEnvironment;
 using joblark::testing::TemporaryDirectory;
 
 namespace {
-
-/// One service for the test process: the client reads its address once.
-class ServiceEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        for (const char* sub : {"cache", "config", "data"})
-            std::filesystem::create_directories(home.path() / sub);
-        env.set("HOME", home.path().string());
-        env.set("XDG_CACHE_HOME", (home.path() / "cache").string());
-        env.set("XDG_CONFIG_HOME", (home.path() / "config").string());
-        env.set("XDG_DATA_HOME", (home.path() / "data").string());
-        env.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"); // the token file fallback
-        service = std::make_unique<LocalService>(serviceDirectory.path());
-        env.set("KESTROVA_SERVICE_URL", service->url);
-        joblark::testing::useTaskController();
-    }
-    void TearDown() override { service.reset(); }
-
-    TemporaryDirectory home, serviceDirectory;
-    ScopedEnvironment env;
-    std::unique_ptr<LocalService> service;
-};
-
-ServiceEnvironment* const environment =
-    static_cast<ServiceEnvironment*>(::testing::AddGlobalTestEnvironment(new ServiceEnvironment));
 
 struct Outcome {
     bool called = false, ok = false;
@@ -70,64 +44,28 @@ struct Outcome {
     }
 };
 
-/// Counts notifications by name, with the last object of each.
-struct Heard {
-    Heard() {
-        for (auto name :
-             {AppStateController::endpointsDidChange, AppStateController::measuresDidChange,
-              AppStateController::userDidChange, AppStateController::didLogin, AppStateController::didLogout,
-              AppStateController::pushNotificationAuthorizationStatusDidChange,
-              AppStateController::someonePleaseHandleThisError})
-            tokens.push_back(joblark::NotificationCenter::defaultCenter().addObserver(
-                std::string(name), std::nullopt, [this](const joblark::Notification& n) {
-                    ++count[n.name];
-                    last[n.name] = n.object;
-                }));
-    }
-    std::map<std::string, int> count;
-    std::map<std::string, joblark::Value> last;
-    std::vector<joblark::ObserverToken> tokens;
+/// Listens to what the controller announces.
+struct ControllerHeard : Heard {
+    ControllerHeard()
+        : Heard({AppStateController::endpointsDidChange, AppStateController::measuresDidChange,
+                 AppStateController::userDidChange, AppStateController::didLogin, AppStateController::didLogout,
+                 AppStateController::pushNotificationAuthorizationStatusDidChange,
+                 AppStateController::someonePleaseHandleThisError}) {}
 };
 
-class AppStateControllerTest : public ::testing::Test {
+class AppStateControllerTest : public ScreenTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(environment->service && environment->service->isRunning());
-        joblark::UserDefaults::resetStandard(preferences.path() / "UserDefaults.json");
-        AppStateController::registerDefaults();
-        joblark::UserDefaults::standard().set(false, AppStateController::kShouldAutoRefresh);
-        purgeCredentials();
-        controller = AppStateController::make(cache.path() / "AppState.plist");
-        controller->vendorIdentifier = [] {
-            return std::optional<std::string>("0F1E2D3C-4B5A-5968-8776-A5B4C3D2E1F0");
-        };
+        ASSERT_NO_FATAL_FAILURE(ScreenTest::SetUp());
+        controller = makeController();
     }
+    void drainSaves() { controller->queue().sync([] {}); }
 
-    void signInWithToken() {
-        controller->setCredentials(environment->service->demoToken);
-        Outcome synced;
-        controller->sync(synced.handler());
-        ASSERT_TRUE(synced.wait());
-        ASSERT_TRUE(synced.ok) << (synced.error ? synced.error->localizedDescription() : "");
-    }
-
-    // A save still queued would otherwise outlive the cache folder (and its controller would end on
-    // its own queue).
-    void TearDown() override {
-        if (controller)
-            drainSaves();
-    }
-
-    void drainSaves() {
-        controller->queue().sync([] {});
-    }
-
-    TemporaryDirectory cache, preferences;
     std::shared_ptr<AppStateController> controller;
 };
 
 TEST_F(AppStateControllerTest, SignInSyncsCachesAndComesBackAfterARestart) {
-    Heard heard;
+    ControllerHeard heard;
     Outcome login;
     controller->login("demo@quillnest.local", "kestrova", login.handler());
     ASSERT_TRUE(login.wait());
@@ -168,7 +106,7 @@ TEST_F(AppStateControllerTest, RejectedSignInsLeaveTheUserSignedOut) {
     EXPECT_FALSE(wrongPassword.error) << "a rejected exchange reports no error";
     EXPECT_FALSE(controller->isSignedIn());
 
-    Heard heard;
+    ControllerHeard heard;
     controller->setCredentials("not-a-token");
     Outcome token;
     controller->sync([this, &token](bool ok, joblark::ErrorPtr error) {
@@ -185,8 +123,8 @@ TEST_F(AppStateControllerTest, RejectedSignInsLeaveTheUserSignedOut) {
 }
 
 TEST_F(AppStateControllerTest, EditsFoldTheServiceAnswerIntoTheStateAndAnnounceIt) {
-    signInWithToken();
-    Heard heard;
+    signIn(*controller);
+    ControllerHeard heard;
     Outcome created;
     controller->createEndpoint("Status page", *joblark::URL::parse("https://status.example.com/health"),
                                created.handler());
@@ -233,10 +171,10 @@ TEST_F(AppStateControllerTest, EditsFoldTheServiceAnswerIntoTheStateAndAnnounceI
 }
 
 TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
-    signInWithToken();
+    signIn(*controller);
     auto& defaults = joblark::UserDefaults::standard();
     defaults.set(5, AppStateController::kRefreshInterval);
-    Heard heard;
+    ControllerHeard heard;
     bool done = false;
     controller->logout([&] { done = true; });
     ASSERT_TRUE(pumpMainUntil([&] { return done; }, std::chrono::seconds(60)));
@@ -253,9 +191,9 @@ TEST_F(AppStateControllerTest, SignOutClearsStateCredentialsAndPreferences) {
 }
 
 TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
-    signInWithToken();
+    signIn(*controller);
     joblark::UserDefaults::standard().set(1, AppStateController::kRefreshInterval);
-    Heard heard;
+    ControllerHeard heard;
     controller->startRefreshTimer();
     // Saves asked for while the timer's syncs run queue behind them and still write whole states.
     for (int i = 0; i < 20; ++i) {
@@ -274,8 +212,8 @@ TEST_F(AppStateControllerTest, TheRefreshTimerSyncsThroughTheSaveQueue) {
 }
 
 TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
-    signInWithToken();
-    Heard heard;
+    signIn(*controller);
+    ControllerHeard heard;
     auto push = std::make_shared<PushRegistration>(controller,
                                                    std::make_shared<UnavailableRemoteNotificationService>());
     // Registered first through the service, as another platform would have done.
@@ -311,7 +249,7 @@ TEST_F(AppStateControllerTest, PushRegistrationOnLinuxTakesTheFailurePath) {
 }
 
 TEST_F(AppStateControllerTest, TwoControllersInOneProcessEachSendTheirOwnToken) {
-    controller->setCredentials(environment->service->demoToken);
+    controller->setCredentials(ScreenEnvironment::current().service->demoToken);
     TemporaryDirectory otherCache;
     auto other = AppStateController::make(otherCache.path() / "AppState.plist"); // made last
     other->setCredentials("not-a-token");

@@ -72,7 +72,6 @@ TEST_F(CommandLineTest, SignsInShowsStatusAndFollowsItInTheExitStatus) {
     EXPECT_EQ(cli({"status"}).status, 0);
 
     // Offline: the cached data is shown with its time, and nothing certain is claimed.
-    TemporaryDirectory elsewhere;
     auto offline = runCommandLine({"status"}, home.path(), "http://127.0.0.1:9", "");
     EXPECT_EQ(offline.status, 3);
     EXPECT_NE(offline.output.find("(offline: data from "), std::string::npos) << offline.output;
