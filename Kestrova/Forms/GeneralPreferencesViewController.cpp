@@ -1,5 +1,7 @@
 #include "Forms/GeneralPreferencesViewController.hpp"
 
+#include "Presentation/DesktopPresence.hpp"
+#include "Presentation/StatusChangeNotifier.hpp"
 #include "Service/ServiceURLs.hpp"
 
 #include "joblark/Foundation/UserDefaults.hpp"
@@ -17,6 +19,21 @@ joblark::UserDefaults& defaults() {
 
 bool shouldAutoRefresh() {
     return defaults().boolForKey(AppStateController::kShouldAutoRefresh);
+}
+
+/// A switch that is one boolean preference: filled from the store, and the store refilled into it
+/// after a change (a write that failed shows as the switch going back).
+void fillSwitch(const std::shared_ptr<Switch>& toggle, std::string_view key) {
+    if (toggle)
+        toggle->setOn(defaults().boolForKey(key));
+}
+
+void storeSwitch(const std::weak_ptr<Switch>& weak, std::string_view key) {
+    auto toggle = weak.lock();
+    if (!toggle)
+        return;
+    (void)defaults().set(toggle->isOn(), key);
+    fillSwitch(toggle, key);
 }
 
 } // namespace
@@ -64,6 +81,25 @@ void GeneralPreferencesViewController::setPushNotificationsUnavailableLabel(
     const std::shared_ptr<Label>& label) {
     push_->explanation = label;
     push_->update();
+}
+
+void GeneralPreferencesViewController::setNotifyOnStatusChangeSwitch(const std::shared_ptr<Switch>& toggle) {
+    StatusNotificationCoordinator::registerDefaults();
+    notifyOnStatusChangeSwitch_ = toggle;
+    fillSwitch(toggle, StatusNotificationCoordinator::kNotifyOnStatusChange);
+}
+
+void GeneralPreferencesViewController::setKeepRunningInTraySwitch(const std::shared_ptr<Switch>& toggle) {
+    keepRunningInTraySwitch_ = toggle;
+    fillSwitch(toggle, kKeepRunningInTray);
+}
+
+void GeneralPreferencesViewController::notifyOnStatusChangeSwitchDidChange() {
+    storeSwitch(notifyOnStatusChangeSwitch_, StatusNotificationCoordinator::kNotifyOnStatusChange);
+}
+
+void GeneralPreferencesViewController::keepRunningInTraySwitchDidChange() {
+    storeSwitch(keepRunningInTraySwitch_, kKeepRunningInTray);
 }
 
 void GeneralPreferencesViewController::viewWillAppear() {

@@ -12,9 +12,9 @@
 
 namespace kestrova {
 
-/// The General pane: automatic refresh on or off, its interval, push notifications, and the account
-/// page. The preferences store is the only state; each element is refilled from it after a change.
-/// Main thread.
+/// The General pane: automatic refresh on or off, its interval, push notifications, desktop
+/// notifications, staying in the tray, and the account page. The preferences store is the only state; each
+/// element is refilled from it after a change. Main thread.
 class GeneralPreferencesViewController : public ViewController {
 public:
     /// The interval slider's range, in seconds.
@@ -33,6 +33,10 @@ public:
     void setPushNotificationsEnabledSwitch(const std::shared_ptr<Switch>& toggle);
     /// Says why push notifications cannot be switched on here, when they cannot.
     void setPushNotificationsUnavailableLabel(const std::shared_ptr<Label>& label);
+    /// "Notify me when a status changes" (the desktop notifications of the client's own syncs).
+    void setNotifyOnStatusChangeSwitch(const std::shared_ptr<Switch>& toggle);
+    /// "Keep running in the tray when the window is closed"; only shown where a tray exists.
+    void setKeepRunningInTraySwitch(const std::shared_ptr<Switch>& toggle);
 
     void viewWillAppear() override;
     void viewDidDisappear() override;
@@ -42,6 +46,8 @@ public:
     void accountSettingsButtonWasPressed();
     void pushNotificationsSwitchDidChange();
     void pushNotificationAuthorizationStatusDidChange();
+    void notifyOnStatusChangeSwitchDidChange();
+    void keepRunningInTraySwitchDidChange();
 
     /// The stored interval as a whole number followed by " seconds".
     static std::string intervalText();
@@ -53,6 +59,8 @@ private:
     std::weak_ptr<Switch> autoRefreshToggle_;
     std::weak_ptr<Slider> refreshIntervalSlider_;
     std::weak_ptr<Label> currentRefreshIntervalLabel_;
+    std::weak_ptr<Switch> notifyOnStatusChangeSwitch_;
+    std::weak_ptr<Switch> keepRunningInTraySwitch_;
     std::vector<joblark::ObserverToken> observers_;
 };
 

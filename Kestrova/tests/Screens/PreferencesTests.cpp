@@ -7,6 +7,8 @@
 #include "Forms/GeneralPreferencesViewController.hpp"
 #include "Forms/PreferencesViewController.hpp"
 #include "Forms/SettingsViewController.hpp"
+#include "Presentation/DesktopPresence.hpp"
+#include "Presentation/StatusChangeNotifier.hpp"
 #include "Forms/WebContentViewController.hpp"
 #include "Shell/ToolbarDelegate.hpp"
 
@@ -91,6 +93,21 @@ TEST_F(Preferences, TheGeneralPaneShowsAndStoresTheRefreshSettings) {
     general.pane->accountSettingsButtonWasPressed();
     EXPECT_EQ(general.platform->opened,
               std::vector<std::string>{ScreenEnvironment::current().service->url + "/profile"});
+
+    // The desktop switches: notifications on by default, each flip stored and read back.
+    defaults().removeObject(StatusNotificationCoordinator::kNotifyOnStatusChange);
+    defaults().set(false, kKeepRunningInTray);
+    auto notify = std::make_shared<RecordingSwitch>(), tray = std::make_shared<RecordingSwitch>();
+    general.pane->setNotifyOnStatusChangeSwitch(notify);
+    general.pane->setKeepRunningInTraySwitch(tray);
+    EXPECT_TRUE(notify->on);
+    EXPECT_FALSE(tray->on);
+    notify->on = false;
+    general.pane->notifyOnStatusChangeSwitchDidChange();
+    tray->on = true;
+    general.pane->keepRunningInTraySwitchDidChange();
+    EXPECT_FALSE(defaults().boolForKey(StatusNotificationCoordinator::kNotifyOnStatusChange));
+    EXPECT_TRUE(defaults().boolForKey(kKeepRunningInTray));
 }
 
 TEST_F(Preferences, WithoutARemoteNotificationServiceThePushSwitchIsDisabledAndSaysWhy) {
