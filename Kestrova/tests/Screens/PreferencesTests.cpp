@@ -7,9 +7,9 @@
 #include "Forms/GeneralPreferencesViewController.hpp"
 #include "Forms/PreferencesViewController.hpp"
 #include "Forms/SettingsViewController.hpp"
+#include "Forms/WebContentViewController.hpp"
 #include "Presentation/DesktopPresence.hpp"
 #include "Presentation/StatusChangeNotifier.hpp"
-#include "Forms/WebContentViewController.hpp"
 #include "Shell/ToolbarDelegate.hpp"
 
 #include "joblark/Foundation/Log.hpp"
