@@ -89,7 +89,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     controller_ = options_.controller ? options_.controller() : AppStateController::shared();
     push_ = std::make_shared<PushRegistration>(controller_, options_.remoteNotifications);
     if (controller_->isSignedIn()) {
-        controller_->sync(refreshCompletion());
+        // Nobody asked for this sync: a failure shows as the overview's offline notice, never as a
+        // modal alert over a window that has only just opened.
+        controller_->sync();
         // Without a remote-notification service the check could only end in a failure alert at
         // every launch; the preferences say why push is off instead.
         if (push_->isAvailable())

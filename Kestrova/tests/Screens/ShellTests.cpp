@@ -332,6 +332,18 @@ TEST_F(Shell, LaunchSignedInSyncsAndAMissingPluginOnlyDisablesUpdates) {
     EXPECT_TRUE(controller->state->endpoints && !controller->state->endpoints->empty());
     EXPECT_EQ(heard.count["AppStateController.someonePleaseHandleThisError"], 0)
         << "no push check without a remote-notification service, so no failure alert at launch";
+
+    // A first sync that fails is nobody's command: no alert (the overview shows it is offline).
+    controller->setCredentials("rejected-token");
+    auto second = std::make_shared<AppDelegate>(windows, platform, [this] {
+        AppDelegate::Options o;
+        o.controller = [this] { return controller; };
+        return o;
+    }());
+    ASSERT_TRUE(second->applicationDidFinishLaunching());
+    ASSERT_TRUE(pumpMainUntil([&] { return heard.count["AppStateController.endpointsDidChange"] == 2; },
+                              std::chrono::seconds(30)));
+    EXPECT_EQ(heard.count["AppStateController.someonePleaseHandleThisError"], 0);
 }
 
 // --- the split view ----------------------------------------------------------------------------------
