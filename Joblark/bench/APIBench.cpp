@@ -90,6 +90,28 @@ void BM_Baseline_RapidJSONDocumentValidating(benchmark::State& state) {
     reportBytes(state);
 }
 
+// Teardown of what a parse built: the Value tree against RapidJSON's Document (its pool allocator
+// frees in chunks).
+void BM_TeardownOfParsedValue(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto value = std::make_unique<Value>(*JSON::parse(listBody()));
+        state.ResumeTiming();
+        value.reset();
+    }
+}
+
+void BM_Baseline_RapidJSONDocumentTeardown(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto document = std::make_unique<rapidjson::Document>();
+        document->Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseFullPrecisionFlag>(
+            listBody().data(), listBody().size());
+        state.ResumeTiming();
+        document.reset();
+    }
+}
+
 struct HistoryEntry {
     std::string status;
     double responseTime = 0;
@@ -253,6 +275,8 @@ void BM_Baseline_CurlEasyHandleReused(benchmark::State& state) {
 BENCHMARK(BM_ParseListBodyIntoValue)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_RapidJSONDocument)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_RapidJSONDocumentValidating)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TeardownOfParsedValue)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Baseline_RapidJSONDocumentTeardown)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseListBodyIntoModels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SequentialGetsThroughAPITasks)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_SequentialGetsEachAwaited)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

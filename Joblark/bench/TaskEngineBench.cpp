@@ -1,19 +1,21 @@
-// Task engine figures, each beside a baseline measured in the same run:
-//   serial chain of BlockTasks        vs. a bare two-thread hand-off (condition-variable ping-pong)
-//   group of CPU-bound children       vs. a minimal fixed pool with a latch
-//   eight tasks that block for 1 s    (wall time; ideal is 1 s)
-//   composites nested eight deep      (wall time and peak thread count)
+// Task engine figures, each beside oneTBB doing the same shape in the same run:
+//   chain of 10,000 BlockTasks, run only         vs. a task_group whose tasks run the next one
+//   fan-out of 10,000 + join (performInParallel, vs. task_group::run ×N + wait
+//     and a GroupTask of 10,000 children)
+//   composites nested eight deep (255, 256 leaves) vs. task_groups nested eight deep
+//   eight tasks that block for 1 s                (wall time; ideal is 1 s, TBB at its default)
+// Ratios: divide the Joblark line's time by the TBB line's beside it. The CPU column is the whole
+// process's CPU time, the fairer figure on a machine that other work shares.
 #include "joblark/Foundation/WorkerPool.hpp"
 #include "joblark/Tasks/BlockTask.hpp"
 #include "joblark/Tasks/GroupTask.hpp"
 #include "joblark/Tasks/TaskController.hpp"
 
 #include <benchmark/benchmark.h>
+#include <oneapi/tbb/task_group.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <latch>
-#include <mutex>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -27,31 +29,32 @@ void ensureController() {
     static TaskController controller;
 }
 
-// A little arithmetic that the optimiser cannot drop (about 50 ns).
-std::uint64_t spin(std::uint64_t seed) {
-    for (int i = 0; i < 64; ++i)
-        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-    return seed;
-}
-
 void reportPerTask(benchmark::State& state, int tasks) {
     state.SetItemsProcessed(state.iterations() * tasks);
-    state.counters["us_per_task"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * tasks / 1e6,
+    state.counters["ns_per_task"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * tasks / 1e9,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_SerialChainOfBlockTasks(benchmark::State& state) {
+std::vector<TaskPtr> trivialTasks(std::atomic<int>& ran, int count) {
+    std::vector<TaskPtr> tasks;
+    tasks.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        tasks.push_back(
+            std::make_shared<BlockTask>(false, [&ran] { ran.fetch_add(1, std::memory_order_relaxed); }));
+    return tasks;
+}
+
+void BM_ChainOfBlockTasks_RunOnly(benchmark::State& state) {
     ensureController();
     std::atomic<int> ran{0};
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<TaskPtr> tasks;
-        tasks.reserve(kTasks);
-        for (int i = 0; i < kTasks; ++i)
-            tasks.push_back(std::make_shared<BlockTask>(false, [&ran] { ++ran; }));
+        auto tasks = trivialTasks(ran, kTasks);
+        for (std::size_t i = 1; i < tasks.size(); ++i)
+            tasks[i]->addDependency(tasks[i - 1]);
         state.ResumeTiming();
-        TaskController::performInSeries(tasks, true);
+        TaskController::performInParallel(tasks, true);
         state.PauseTiming();
         tasks.clear();
         state.ResumeTiming();
@@ -59,48 +62,42 @@ void BM_SerialChainOfBlockTasks(benchmark::State& state) {
     reportPerTask(state, kTasks);
 }
 
-void BM_Baseline_TwoThreadHandOff(benchmark::State& state) {
+void BM_TBB_ChainOfTasks(benchmark::State& state) {
+    std::atomic<int> ran{0};
     for (auto _ : state) {
-        std::mutex mutex;
-        std::condition_variable turn;
-        int next = 0; // even: main's turn, odd: the other thread's
-        std::thread other([&] {
-            std::unique_lock lock(mutex);
-            for (int i = 0; i < kTasks; ++i) {
-                turn.wait(lock, [&] { return next % 2 == 1; });
-                ++next;
-                turn.notify_one();
-            }
-        });
-        {
-            std::unique_lock lock(mutex);
-            for (int i = 0; i < kTasks; ++i) {
-                turn.wait(lock, [&] { return next % 2 == 0; });
-                ++next;
-                turn.notify_one();
-            }
-            turn.wait(lock, [&] { return next == 2 * kTasks; });
-        }
-        other.join();
+        tbb::task_group group;
+        std::function<void(int)> step = [&](int i) {
+            ran.fetch_add(1, std::memory_order_relaxed);
+            if (i + 1 < kTasks)
+                group.run([&step, i] { step(i + 1); });
+        };
+        group.run([&step] { step(0); });
+        group.wait();
     }
-    // Each round trip is two hand-offs; one per task is the comparable figure.
-    reportPerTask(state, 2 * kTasks);
+    reportPerTask(state, kTasks);
 }
 
-void BM_GroupOfCpuBoundChildren(benchmark::State& state) {
+void BM_FanOutAndJoin_PerformInParallel(benchmark::State& state) {
     ensureController();
-    std::atomic<std::uint64_t> sink{0};
-    WorkerPool::resetPeakThreadCount();
+    std::atomic<int> ran{0};
     for (auto _ : state) {
         state.PauseTiming();
-        std::vector<TaskPtr> children;
-        children.reserve(kTasks);
-        for (int i = 0; i < kTasks; ++i)
-            children.push_back(std::make_shared<BlockTask>(false, [&sink, i] {
-                sink.fetch_add(spin(static_cast<std::uint64_t>(i)), std::memory_order_relaxed);
-            }));
-        auto group = std::make_shared<GroupTask>(children);
-        children.clear();
+        auto tasks = trivialTasks(ran, kTasks);
+        state.ResumeTiming();
+        TaskController::performInParallel(tasks, true);
+        state.PauseTiming();
+        tasks.clear();
+        state.ResumeTiming();
+    }
+    reportPerTask(state, kTasks);
+}
+
+void BM_FanOutAndJoin_GroupTask(benchmark::State& state) {
+    ensureController();
+    std::atomic<int> ran{0};
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto group = std::make_shared<GroupTask>(trivialTasks(ran, kTasks));
         state.ResumeTiming();
         TaskController::performInParallel(std::vector<TaskPtr>{group}, true);
         state.PauseTiming();
@@ -108,55 +105,66 @@ void BM_GroupOfCpuBoundChildren(benchmark::State& state) {
         state.ResumeTiming();
     }
     reportPerTask(state, kTasks);
+}
+
+void BM_TBB_FanOutAndJoin(benchmark::State& state) {
+    std::atomic<int> ran{0};
+    for (auto _ : state) {
+        tbb::task_group group;
+        for (int i = 0; i < kTasks; ++i)
+            group.run([&ran] { ran.fetch_add(1, std::memory_order_relaxed); });
+        group.wait();
+    }
+    reportPerTask(state, kTasks);
+}
+
+void BM_CompositesNestedEightDeep(benchmark::State& state) {
+    ensureController();
+    WorkerPool::resetPeakThreadCount();
+    std::atomic<int> leaves{0};
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::function<TaskPtr(int)> build = [&](int depth) -> TaskPtr {
+            if (depth == 0)
+                return std::make_shared<BlockTask>(false,
+                                                   [&] { leaves.fetch_add(1, std::memory_order_relaxed); });
+            std::vector<TaskPtr> children{build(depth - 1), build(depth - 1)};
+            if (depth % 2)
+                return std::make_shared<GroupTask>(children);
+            return std::make_shared<SerialTask>(children);
+        };
+        auto root = build(8);
+        state.ResumeTiming();
+        TaskController::performInParallel(std::vector<TaskPtr>{root}, true);
+        state.PauseTiming();
+        root.reset();
+        state.ResumeTiming();
+    }
     state.counters["peak_threads"] = WorkerPool::peakThreadCount();
     state.counters["cores"] = std::thread::hardware_concurrency();
 }
 
-void BM_Baseline_FixedPoolWithLatch(benchmark::State& state) {
-    const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
-    std::atomic<std::uint64_t> sink{0};
-    for (auto _ : state) {
-        std::mutex mutex;
-        std::condition_variable available;
-        std::vector<std::function<void()>> queue;
-        queue.reserve(kTasks);
-        std::latch done(kTasks);
-        std::vector<std::thread> pool;
-        for (unsigned w = 0; w < workers; ++w)
-            pool.emplace_back([&] {
-                for (;;) {
-                    std::function<void()> job;
-                    {
-                        std::unique_lock lock(mutex);
-                        available.wait(lock, [&] { return !queue.empty(); });
-                        job = std::move(queue.back());
-                        queue.pop_back();
-                        if (!job)
-                            return;
-                    }
-                    job();
-                    done.count_down();
-                }
-            });
-        {
-            std::lock_guard lock(mutex);
-            for (int i = 0; i < kTasks; ++i)
-                queue.emplace_back([&sink, i] {
-                    sink.fetch_add(spin(static_cast<std::uint64_t>(i)), std::memory_order_relaxed);
-                });
+void BM_TBB_NestedEightDeep(benchmark::State& state) {
+    std::atomic<int> leaves{0};
+    std::function<void(int)> node = [&](int depth) {
+        if (depth == 0) {
+            leaves.fetch_add(1, std::memory_order_relaxed);
+            return;
         }
-        available.notify_all();
-        done.wait();
-        {
-            std::lock_guard lock(mutex);
-            for (unsigned w = 0; w < workers; ++w)
-                queue.emplace_back(nullptr);
+        tbb::task_group group;
+        if (depth % 2) { // group: both at once
+            group.run([&, depth] { node(depth - 1); });
+            group.run([&, depth] { node(depth - 1); });
+            group.wait();
+        } else { // serial: one after the other, each waited for
+            group.run([&, depth] { node(depth - 1); });
+            group.wait();
+            group.run([&, depth] { node(depth - 1); });
+            group.wait();
         }
-        available.notify_all();
-        for (auto& t : pool)
-            t.join();
-    }
-    reportPerTask(state, kTasks);
+    };
+    for (auto _ : state)
+        node(8);
 }
 
 void BM_EightTasksBlockingOneSecond(benchmark::State& state) {
@@ -172,33 +180,34 @@ void BM_EightTasksBlockingOneSecond(benchmark::State& state) {
     state.counters["peak_threads"] = WorkerPool::peakThreadCount();
 }
 
-void BM_CompositesNestedEightDeep(benchmark::State& state) {
-    ensureController();
-    WorkerPool::resetPeakThreadCount();
-    std::atomic<int> leaves{0};
+void BM_TBB_EightTasksBlockingOneSecond(benchmark::State& state) {
     for (auto _ : state) {
-        std::function<TaskPtr(int)> build = [&](int depth) -> TaskPtr {
-            if (depth == 0)
-                return std::make_shared<BlockTask>(false, [&] { ++leaves; });
-            std::vector<TaskPtr> children{build(depth - 1), build(depth - 1)};
-            if (depth % 2)
-                return std::make_shared<GroupTask>(children);
-            return std::make_shared<SerialTask>(children);
-        };
-        TaskController::performInParallel(std::vector<TaskPtr>{build(8)}, true);
+        tbb::task_group group;
+        for (int i = 0; i < 8; ++i)
+            group.run([] { std::this_thread::sleep_for(std::chrono::seconds(1)); });
+        group.wait();
     }
-    state.counters["peak_threads"] = WorkerPool::peakThreadCount();
-    state.counters["leaves_per_run"] =
-        static_cast<double>(leaves.load()) / static_cast<double>(state.iterations());
 }
 
 } // namespace
 
-BENCHMARK(BM_SerialChainOfBlockTasks)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Baseline_TwoThreadHandOff)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_GroupOfCpuBoundChildren)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Baseline_FixedPoolWithLatch)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_EightTasksBlockingOneSecond)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_CompositesNestedEightDeep)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ChainOfBlockTasks_RunOnly)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_TBB_ChainOfTasks)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_FanOutAndJoin_PerformInParallel)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_FanOutAndJoin_GroupTask)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_TBB_FanOutAndJoin)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_CompositesNestedEightDeep)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_TBB_NestedEightDeep)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_EightTasksBlockingOneSecond)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_TBB_EightTasksBlockingOneSecond)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -1,4 +1,5 @@
 #include "CLI/CommandLine.hpp"
+#include "Service/ServiceURLs.hpp"
 
 #include "Forms/AddEndpointForm.hpp"
 #include "Presentation/StatusPresentation.hpp"
@@ -199,9 +200,23 @@ public:
     }
 
 private:
-    int login(const std::vector<std::string>& args) {
+    int login(std::vector<std::string> args) {
+        if (args.size() == 3 && args[0] == "--service") {
+            if (ServiceURLs::isOverriddenByEnvironment())
+                t_.err << "Note: " << ServiceURLs::overrideVariable
+                       << " is set and decides the service address.\n";
+            bool changed = false;
+            if (!controller_->setServiceAddress(args[1], [&] { changed = true; })) {
+                t_.err << "\"" << args[1] << "\" is not an http or https service address (such as "
+                       << ServiceURLs::defaultBaseURL << ").\n";
+                return usageError;
+            }
+            joblark::RunLoop::main()->runUntil([&] { return changed; },
+                                               std::chrono::steady_clock::now() + kOperationDeadline);
+            args.erase(args.begin(), args.begin() + 2);
+        }
         if (args.size() != 1) {
-            t_.err << "Usage: kestrova-cli login EMAIL | login --token\n";
+            t_.err << "Usage: kestrova-cli login [--service URL] EMAIL | login [--service URL] --token\n";
             return usageError;
         }
         if (args[0] == "--token") {
@@ -625,6 +640,7 @@ std::string usage() {
     return "Usage: kestrova-cli COMMAND\n"
            "  login EMAIL            sign in (password from the terminal, or the first line of input)\n"
            "  login --token          sign in with an API token (read the same way)\n"
+           "  login --service URL ...  sign in to another service (remembered; signs out of the old one)\n"
            "  logout                 sign out and forget the token and preferences\n"
            "  status [--json] [--offline]\n"
            "                         overall status, then each endpoint and measure; exit status\n"

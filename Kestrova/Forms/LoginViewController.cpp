@@ -80,6 +80,11 @@ void AppStateSignInService::finishSignIn(bool ok, joblark::ErrorPtr error,
         completion(ok, std::move(error));
 }
 
+void AppStateSignInService::setServiceAddress(const std::string& origin, std::function<void()> completion) {
+    if (auto c = controller_.lock())
+        c->setServiceAddress(origin, std::move(completion));
+}
+
 // --- the screen ----------------------------------------------------------------------------------------
 
 LoginViewController::LoginViewController(std::shared_ptr<SignInService> service,
@@ -92,6 +97,17 @@ void LoginViewController::viewDidLoad() {
         divider->setHidden(false);
     if (auto button = registerButton.lock())
         button->setHidden(false);
+    const bool fixed = service_->isServiceAddressFixed();
+    if (auto field = serviceAddressField.lock()) {
+        field->setText(service_->serviceAddress());
+        field->setEnabled(!fixed);
+    }
+    if (auto note = serviceAddressNote.lock()) {
+        note->setText(fixed ? std::optional<std::string>(std::string(ServiceURLs::overrideVariable) +
+                                                         " is set and decides the service address.")
+                            : std::nullopt);
+        note->setHidden(!fixed);
+    }
 }
 
 bool LoginViewController::isFormComplete() const {
@@ -99,6 +115,31 @@ bool LoginViewController::isFormComplete() const {
 }
 
 void LoginViewController::loginButtonWasPressed() {
+    if (!isFormComplete())
+        return;
+    // A changed address is checked and taken first: the sign-in goes to the service it names.
+    auto field = serviceAddressField.lock();
+    const auto typed = field ? trimmingSpacesAndTabs(field->text().value_or("")) : std::string();
+    if (field && !service_->isServiceAddressFixed() && !typed.empty() &&
+        typed != service_->serviceAddress()) {
+        const auto origin = ServiceURLs::originFrom(typed);
+        if (!origin) {
+            present(errorAlert(std::make_shared<UIError>(
+                "Invalid service address", "The service address must be an http or https address such as " +
+                                               std::string(ServiceURLs::defaultBaseURL) + ".")));
+            return;
+        }
+        auto weak = weakAs<LoginViewController>();
+        service_->setServiceAddress(*origin, [weak] {
+            if (auto self = weak.lock())
+                self->startSignIns();
+        });
+        return;
+    }
+    startSignIns();
+}
+
+void LoginViewController::startSignIns() {
     // Two independent steps: with all three inputs filled, both sign-ins start.
     if (isFormComplete() && hasText(tokenTextField))
         signInWithToken();

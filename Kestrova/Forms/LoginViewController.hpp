@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Presentation/ViewKit.hpp"
+#include "Service/ServiceURLs.hpp"
 #include "State/AppStateController.hpp"
 
 #include <memory>
@@ -21,6 +22,10 @@ public:
     virtual void sync(AppStateController::Completion completion) = 0;
     virtual void finishSignIn(bool ok, joblark::ErrorPtr error,
                               AppStateController::Completion completion) = 0;
+    /// The service address in use, whether the environment decides it, and a change of it.
+    virtual std::string serviceAddress() const { return ServiceURLs::serviceBaseURL(); }
+    virtual bool isServiceAddressFixed() const { return ServiceURLs::isOverriddenByEnvironment(); }
+    virtual void setServiceAddress(const std::string& origin, std::function<void()> completion) = 0;
 };
 
 /// The state controller itself (held weakly: a gone controller does nothing).
@@ -32,6 +37,7 @@ public:
     void setCredentials(const std::string& token) override;
     void sync(AppStateController::Completion completion) override;
     void finishSignIn(bool ok, joblark::ErrorPtr error, AppStateController::Completion completion) override;
+    void setServiceAddress(const std::string& origin, std::function<void()> completion) override;
 
 private:
     std::weak_ptr<AppStateController> controller_;
@@ -57,6 +63,10 @@ public:
     std::weak_ptr<Label> errorLabel;
     std::weak_ptr<View> registrationDivider;
     std::weak_ptr<Button> registerButton;
+    /// Where the account lives: the service's address (an http or https origin).
+    std::weak_ptr<TextField> serviceAddressField;
+    /// Says why the address cannot be changed when the environment decides it.
+    std::weak_ptr<Label> serviceAddressNote;
 
     /// The user cannot close the dialog (no close button, Escape ignored).
     bool isModalInPresentation = false;
@@ -72,6 +82,7 @@ public:
     bool isFormComplete() const;
 
 private:
+    void startSignIns();
     void signInWithEmailAndPassword();
     void signInWithToken();
     void begin();

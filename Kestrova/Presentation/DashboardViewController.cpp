@@ -6,6 +6,7 @@
 #include "Presentation/SceneNotifications.hpp"
 #include "Presentation/StatusPresentation.hpp"
 
+#include "joblark/Foundation/DateFormatter.hpp"
 #include "joblark/Tasks/TaskController.hpp"
 
 #include <algorithm>
@@ -37,6 +38,28 @@ void DashboardHeaderView::update(OverallStatus status) {
         label->setText(std::string(c.title));
     if (auto label = statusDescriptionLabel.lock())
         label->setText(std::string(c.description));
+}
+
+std::optional<std::string> DashboardHeaderView::offlineText(const AppStateController::SyncStatus& sync) {
+    if (!sync.lastSyncFailed)
+        return std::nullopt;
+    std::string reason = sync.serviceUnreachable() ? "Offline" : "Not refreshed";
+    if (!sync.serviceUnreachable() && sync.lastError)
+        reason += " (" + sync.lastError->localizedDescription() + ")";
+    const auto date = sync.dataDate();
+    if (!date)
+        return reason + ": no data yet";
+    const joblark::DateFormatter formatter(joblark::DateStyle::mediumStyle, joblark::DateStyle::shortStyle);
+    return reason + ": data from " + formatter.string(*date);
+}
+
+void DashboardHeaderView::update(const AppStateController::SyncStatus& sync) {
+    auto label = offlineLabel.lock();
+    if (!label)
+        return;
+    const auto text = offlineText(sync);
+    label->setText(text);
+    label->setHidden(!text);
 }
 
 std::optional<std::string> DashboardDataSource::titleForHeaderInSection(std::size_t section) const {
@@ -274,6 +297,7 @@ void DashboardViewController::reload() {
     if (selected && tableWidget && dataSource.itemIdentifier(*selected))
         tableWidget->selectRow(*selected, false, DashboardTableView::ScrollPosition::none);
     headerView.update(overallStatus(state.get()));
+    headerView.update(controller_->syncStatus());
 }
 
 void DashboardViewController::refresh() {

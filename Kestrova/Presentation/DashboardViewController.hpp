@@ -29,6 +29,8 @@ public:
     std::weak_ptr<ImageView> statusImageView;
     std::weak_ptr<Label> statusLabel;
     std::weak_ptr<Label> statusDescriptionLabel;
+    /// Shown only when the last sync failed: how old the data is and why.
+    std::weak_ptr<Label> offlineLabel;
 
     static constexpr std::string_view okImage = "checkmark.circle.fill";
     static constexpr std::string_view degradedImage = "exclamationmark.triangle.fill";
@@ -47,6 +49,12 @@ public:
 
     /// Sets whichever of the three views still exist.
     void update(OverallStatus status);
+    /// Shows or hides the offline line.
+    void update(const AppStateController::SyncStatus& sync);
+
+    /// "Offline: data from 7 Dec 2026, 10:42" when the service could not be reached, "Not refreshed
+    /// (reason): data from …" when it refused; nothing while the last sync went well.
+    static std::optional<std::string> offlineText(const AppStateController::SyncStatus& sync);
 };
 
 /// The overview's table data: sections keyed like the grid's, rows by resource.

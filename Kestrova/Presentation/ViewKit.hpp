@@ -88,6 +88,7 @@ public:
     virtual void setText(std::string text) = 0;
     virtual bool isFirstResponder() const = 0;
     virtual void becomeFirstResponder() = 0;
+    virtual void setEnabled(bool /*enabled*/) {}
 };
 
 class ActivityIndicator : public View {

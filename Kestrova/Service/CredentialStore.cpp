@@ -1,4 +1,5 @@
 #include "Service/CredentialStore.hpp"
+#include "Service/ServiceURLs.hpp"
 
 #include "joblark/Foundation/FileLocations.hpp"
 #include "joblark/Foundation/JSON.hpp"
@@ -212,8 +213,11 @@ Outcome clearInService() {
 }
 
 /// The stored content: {"token": token}.
+// The record also names the service that issued the token, so that a token is never sent to another
+// one when the address changes between runs.
 std::string contentFor(const std::string& token) {
-    auto json = joblark::JSON::write(joblark::Value(joblark::Dictionary{{"token", token}}));
+    auto json = joblark::JSON::write(
+        joblark::Value(joblark::Dictionary{{"token", token}, {"origin", ServiceURLs::serviceBaseURL()}}));
     return json ? *json : std::string();
 }
 
@@ -223,6 +227,10 @@ std::optional<std::string> tokenFrom(std::string_view content) {
         return std::nullopt;
     const auto* token = parsed->find("token");
     if (!token || !token->asString())
+        return std::nullopt;
+    // Records from before the origin was kept belong to the address in use.
+    const auto* origin = parsed->find("origin");
+    if (origin && origin->asString() && *origin->asString() != ServiceURLs::serviceBaseURL())
         return std::nullopt;
     return *token->asString();
 }

@@ -2,7 +2,9 @@
 
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Log.hpp"
+#include "joblark/Foundation/UserDefaults.hpp"
 
+#include <atomic>
 #include <cstdlib>
 
 namespace kestrova::ServiceURLs {
@@ -29,17 +31,24 @@ std::string chooseBaseURL(const char* overrideValue) {
         return std::string(defaultBaseURL);
     if (auto origin = originFrom(overrideValue))
         return *origin;
-    joblark::Logger::general().notice("[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@",
+    static std::atomic<bool> warned{false}; // read at every request: say it once
+    if (!warned.exchange(true))
+        joblark::Logger::general().notice("[WARN] %{PUBLIC}@ is not an http or https origin; using %{PUBLIC}@",
                                       overrideVariable, defaultBaseURL);
     return std::string(defaultBaseURL);
 }
 
-const std::string& serviceBaseURL() {
-    static const std::string base = chooseBaseURL(std::getenv(overrideVariable));
-    return base;
+namespace {
+
+// Read at each use rather than cached in a static: a cached copy is destroyed at exit while a
+// controller's queue may still be finishing a save that asks for it.
+std::optional<std::string> environmentOverride() {
+    const char* text = std::getenv(overrideVariable);
+    if (!text || !*text)
+        return std::nullopt;
+    return chooseBaseURL(text);
 }
 
-namespace {
 joblark::URL make(const std::string& text) {
     auto url = joblark::URL::parse(text);
     // The base is a checked origin and the suffixes are fixed, so this cannot fail.
@@ -47,51 +56,67 @@ joblark::URL make(const std::string& text) {
         joblark::fatalError("The service URL is not a valid URL.");
     return *url;
 }
+
 } // namespace
 
-const joblark::URL& serviceOrigin() {
-    static const joblark::URL url = make(serviceBaseURL());
-    return url;
+bool isOverriddenByEnvironment() {
+    return environmentOverride().has_value();
 }
 
-const joblark::URL& apiRoot() {
-    static const joblark::URL url = make(serviceBaseURL() + "/api");
-    return url;
+std::string serviceBaseURL() {
+    if (auto fromEnvironment = environmentOverride())
+        return *fromEnvironment;
+    // A value edited by hand into something else than an origin is ignored, not trusted.
+    if (auto chosen = joblark::UserDefaults::standard().stringForKey(kServiceURL))
+        if (auto origin = originFrom(*chosen))
+            return *origin;
+    return std::string(defaultBaseURL);
 }
 
-const joblark::URL& endpoints() {
-    static const joblark::URL url = make(apiRoot().absoluteString() + "/endpoints");
-    return url;
+bool setPreferredBaseURL(std::optional<std::string_view> text) {
+    auto& defaults = joblark::UserDefaults::standard();
+    if (!text)
+        return defaults.removeObject(kServiceURL);
+    auto origin = originFrom(*text);
+    if (!origin)
+        return false;
+    return defaults.set(joblark::Value(*origin), kServiceURL);
 }
 
-const joblark::URL& measures() {
-    static const joblark::URL url = make(apiRoot().absoluteString() + "/measures");
-    return url;
+joblark::URL serviceOrigin() {
+    return make(serviceBaseURL());
 }
 
-const joblark::URL& currentUser() {
-    static const joblark::URL url = make(apiRoot().absoluteString() + "/me");
-    return url;
+joblark::URL apiRoot() {
+    return make(serviceBaseURL() + "/api");
 }
 
-const joblark::URL& tokenExchange() {
-    static const joblark::URL url = make(apiRoot().absoluteString() + "/tokens/exchange");
-    return url;
+joblark::URL endpoints() {
+    return make(serviceBaseURL() + "/api/endpoints");
 }
 
-const joblark::URL& pushDevices() {
-    static const joblark::URL url = make(apiRoot().absoluteString() + "/devices/apns");
-    return url;
+joblark::URL measures() {
+    return make(serviceBaseURL() + "/api/measures");
 }
 
-const joblark::URL& profilePage() {
-    static const joblark::URL url = make(serviceBaseURL() + "/profile");
-    return url;
+joblark::URL currentUser() {
+    return make(serviceBaseURL() + "/api/me");
 }
 
-const joblark::URL& registrationPage() {
-    static const joblark::URL url = make(serviceBaseURL() + "/accounts/register");
-    return url;
+joblark::URL tokenExchange() {
+    return make(serviceBaseURL() + "/api/tokens/exchange");
+}
+
+joblark::URL pushDevices() {
+    return make(serviceBaseURL() + "/api/devices/apns");
+}
+
+joblark::URL profilePage() {
+    return make(serviceBaseURL() + "/profile");
+}
+
+joblark::URL registrationPage() {
+    return make(serviceBaseURL() + "/accounts/register");
 }
 
 } // namespace kestrova::ServiceURLs

@@ -21,17 +21,26 @@ std::optional<std::string> originFrom(std::string_view text);
 /// warning in the log when an override was given).
 std::string chooseBaseURL(const char* overrideValue);
 
-/// Read from the environment once, on first use.
-const std::string& serviceBaseURL();
-const joblark::URL& serviceOrigin();
+/// The preference that remembers the service address the user chose at sign-in.
+inline constexpr std::string_view kServiceURL = "kServiceURL";
 
-const joblark::URL& apiRoot();
-const joblark::URL& endpoints();
-const joblark::URL& measures();
-const joblark::URL& currentUser();
-const joblark::URL& tokenExchange();
-const joblark::URL& pushDevices();
-const joblark::URL& profilePage();
-const joblark::URL& registrationPage();
+/// The address in use: the environment's override (read once), else the address chosen in the
+/// preferences, else the default. Thread-safe: service tasks read it on their own threads.
+std::string serviceBaseURL();
+/// Whether the environment decides the address (a chosen address then has no effect).
+bool isOverriddenByEnvironment();
+/// Remembers an origin (as `originFrom` accepts) as the chosen address, or forgets the choice when
+/// `text` is absent; false, with nothing changed, for anything that is not an origin.
+bool setPreferredBaseURL(std::optional<std::string_view> text);
+
+joblark::URL serviceOrigin();
+joblark::URL apiRoot();
+joblark::URL endpoints();
+joblark::URL measures();
+joblark::URL currentUser();
+joblark::URL tokenExchange();
+joblark::URL pushDevices();
+joblark::URL profilePage();
+joblark::URL registrationPage();
 
 } // namespace kestrova::ServiceURLs

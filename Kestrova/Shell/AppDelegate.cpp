@@ -89,8 +89,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
     controller_ = options_.controller ? options_.controller() : AppStateController::shared();
     push_ = std::make_shared<PushRegistration>(controller_, options_.remoteNotifications);
     if (controller_->isSignedIn()) {
-        // Nobody asked for this sync: a failure shows as the overview's offline notice, never as a
-        // modal alert over a window that has only just opened.
+        // Not asked for by the user: a failure shows as the overview's offline line, not an alert.
         controller_->sync();
         // Without a remote-notification service the check could only end in a failure alert at
         // every launch; the preferences say why push is off instead.

@@ -14,6 +14,7 @@
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/MainThread.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
+#include "joblark/Foundation/URLSession.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
 #include "joblark/Tasks/AsyncTask.hpp"
 #include "joblark/Tasks/BlockTask.hpp"
@@ -225,12 +226,21 @@ void AppStateController::load() {
     auto bytes = joblark::FileLocations::readFile(cacheFileLocation_);
     if (!bytes)
         return unreadable("The file could not be read.");
+    const auto written = std::filesystem::last_write_time(cacheFileLocation_, ignored);
+    if (!ignored)
+        syncStatus_.cacheDate = joblark::Date::fromTimeIntervalSince1970(
+            std::chrono::duration<double>(std::chrono::file_clock::to_sys(written).time_since_epoch())
+                .count());
     archive::registerModelClasses();
     auto root = joblark::KeyedUnarchiver::unarchivedObject(*bytes, archive::allowedModelClasses());
     if (!root)
         return unreadable(root.error()->localizedDescription());
     if (auto loaded = root->asObject<AppState>()) // another root object is not ours: ignored
         state = std::move(loaded);
+}
+
+bool AppStateController::SyncStatus::serviceUnreachable() const {
+    return lastSyncFailed && std::dynamic_pointer_cast<const joblark::URLSessionError>(lastError) != nullptr;
 }
 
 std::shared_ptr<AppState> AppStateController::snapshot() const {
@@ -425,9 +435,15 @@ void AppStateController::sync(Completion completion) {
                 self->setEndpoints(endpointList);
             if (measureList)
                 self->setMeasures(measureList);
+            auto& status = self->syncStatus_;
+            status.lastSyncFailed = !succeeded(*endpoints);
+            status.lastError = status.lastSyncFailed ? firstError(*endpoints) : nullptr;
+            if (!status.lastSyncFailed)
+                status.lastSuccess = joblark::Date();
             post(userDidChange);
             post(endpointsDidChange, listValue(endpointList));
             post(measuresDidChange, listValue(measureList));
+            post(syncStatusDidChange);
             platformLog().notice("[SYNC] Sync complete.");
         }
         call(completion, succeeded(*endpoints), firstError(*endpoints));
@@ -496,6 +512,7 @@ void AppStateController::finishSignIn(bool ok, ErrorPtr error, Completion comple
 
 void AppStateController::clearLocalState() {
     state = std::make_shared<AppState>();
+    syncStatus_ = {};
     setCredentials(std::nullopt);
     {
         // Before the save: another process's write of the account, made before it sees the store
@@ -513,6 +530,33 @@ void AppStateController::clearLocalState() {
     defaults.removeObject(kEnablePushNotifications);
     post(endpointsDidChange);
     post(didLogout);
+}
+
+bool AppStateController::setServiceAddress(const std::string& address, std::function<void()> completion) {
+    const auto origin = ServiceURLs::originFrom(address);
+    if (!origin)
+        return false;
+    auto apply = [origin = *origin, completion] {
+        ServiceURLs::setPreferredBaseURL(origin);
+        if (completion)
+            completion();
+    };
+    if (*origin == ServiceURLs::serviceBaseURL()) {
+        apply();
+        return true;
+    }
+    if (!isSignedIn()) {
+        // A cached account of the old service is not this one's.
+        state = std::make_shared<AppState>();
+        syncStatus_ = {};
+        save();
+        post(endpointsDidChange);
+        apply();
+        return true;
+    }
+    // The old service forgets this machine and the token first; only then does the address change.
+    logout(apply);
+    return true;
 }
 
 void AppStateController::logout(std::function<void()> completion) {

@@ -3,6 +3,7 @@
 #include "Model/AppState.hpp"
 #include "Service/Authentication.hpp"
 
+#include "joblark/Foundation/Date.hpp"
 #include "joblark/Foundation/DispatchQueue.hpp"
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Timer.hpp"
@@ -84,6 +85,23 @@ public:
     };
     std::optional<CacheProblem> lastCacheProblem() const;
 
+    /// How the last sync went, so a window can tell the user its data may be old. Main thread.
+    struct SyncStatus {
+        /// The last sync whose endpoint list arrived.
+        std::optional<joblark::Date> lastSuccess;
+        /// When the cached state shown was saved (the cache file's time at start).
+        std::optional<joblark::Date> cacheDate;
+        /// The last sync failed (its endpoint list did not arrive).
+        bool lastSyncFailed = false;
+        joblark::ErrorPtr lastError;
+        /// The service could not be reached at all (no answer, as opposed to an answer refusing).
+        bool serviceUnreachable() const;
+        /// The time the shown data is from.
+        std::optional<joblark::Date> dataDate() const { return lastSuccess ? lastSuccess : cacheDate; }
+    };
+    static constexpr std::string_view syncStatusDidChange = "AppStateController.syncStatusDidChange";
+    const SyncStatus& syncStatus() const { return syncStatus_; }
+
     const std::filesystem::path& cacheFileLocation() const { return cacheFileLocation_; }
     /// "file://" and the cache file's path.
     std::string cacheFileURLString() const;
@@ -112,6 +130,10 @@ public:
     void finishSignIn(bool ok, joblark::ErrorPtr error, Completion completion = nullptr);
     /// Unregisters this machine's push device, then clears the local state whatever the outcome.
     void logout(std::function<void()> completion = nullptr);
+    /// Uses another service from now on. Signed in elsewhere, that is a sign-out first (the token
+    /// belongs to the old service). False, with nothing changed, for an address that is not an http or
+    /// https origin. `completion` runs on the main thread once the change is made.
+    bool setServiceAddress(const std::string& address, std::function<void()> completion = nullptr);
     void createEndpoint(const std::string& name, const joblark::URL& url, Completion completion = nullptr);
     void updateEndpoint(const joblark::URL& url, std::optional<bool> isPublic,
                         std::optional<bool> ensureValidCert, std::optional<Endpoint::Status> status,
@@ -167,6 +189,7 @@ private:
     std::optional<std::string> storedToken_; // the token this controller last stored or loaded
     mutable std::mutex problemMutex_;
     std::optional<CacheProblem> cacheProblem_;
+    SyncStatus syncStatus_;
     std::mutex keychainMutex_; // orders the save queue's token writes with the purge at sign-out
 };
 

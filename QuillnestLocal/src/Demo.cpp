@@ -75,7 +75,29 @@ Value demoMetrics(std::uint64_t tick) {
     return Dictionary{{"queue", queue}, {"build", build}, {"disk", disk}};
 }
 
-std::optional<Reply> demoTarget(const Request& request) {
+/// An update feed in the appcast style (RSS 2.0 with the sparkle namespace): one older and one newer
+/// release, with release notes on this service.
+std::string demoAppcast(const std::string& publicUrl) {
+    auto item = [&](const std::string& version, const std::string& date) {
+        return "    <item>\n"
+               "      <title>Kestrova " + version + "</title>\n"
+               "      <pubDate>" + date + "</pubDate>\n"
+               "      <sparkle:version>" + version + "</sparkle:version>\n"
+               "      <sparkle:releaseNotesLink>" + publicUrl + "/demo/release-notes/" + version +
+               "</sparkle:releaseNotesLink>\n"
+               "      <enclosure url=\"" + publicUrl + "/demo/downloads/kestrova_" + version +
+               "_amd64.deb\" sparkle:version=\"" + version + "\" length=\"0\" type=\"application/vnd.debian.binary-package\"/>\n"
+               "    </item>\n";
+    };
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+           "<rss version=\"2.0\" xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\">\n"
+           "  <channel>\n"
+           "    <title>Kestrova (demo feed)</title>\n" +
+           item(demoFeedVersion, "Mon, 07 Dec 2026 09:00:00 +0000") + item("0.1.0", "Mon, 02 Nov 2026 09:00:00 +0000") +
+           "  </channel>\n</rss>\n";
+}
+
+std::optional<Reply> demoTarget(const Request& request, const std::string& publicUrl) {
     static std::atomic<std::uint64_t> flakyCount{0};
     static std::atomic<std::uint64_t> metricsTick{0};
     const auto& path = request.path;
@@ -98,6 +120,14 @@ std::optional<Reply> demoTarget(const Request& request) {
         return errorReply(503, "Down on purpose");
     if (path == "/demo/metrics")
         return jsonAnswer(200, demoMetrics(metricsTick.fetch_add(1)));
+    if (path == "/demo/appcast.xml")
+        return Reply{200, demoAppcast(publicUrl), "application/rss+xml; charset=utf-8"};
+    if (path.rfind("/demo/release-notes/", 0) == 0)
+        return Reply{200,
+                     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Release notes</title></head><body>"
+                     "<h1>What's new</h1><p>This is the demo service's sample release note. A real feed names "
+                     "the changes of each release here.</p></body></html>",
+                     "text/html; charset=utf-8"};
     return errorReply(404, "Not found");
 }
 

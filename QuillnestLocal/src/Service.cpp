@@ -49,7 +49,7 @@ Outgoing Service::respond(const Request& request) {
         std::unique_lock lock(readyMutex_);
         ready_.wait(lock, [&] { return api_ != nullptr; });
     }
-    if (auto target = demoTarget(request))
+    if (auto target = demoTarget(request, publicUrl_))
         return Outgoing{std::move(*target)};
     auto fault = request.path.rfind("/api/", 0) == 0 ? drawFault() : std::nullopt;
     if (fault) {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Everything of the task library in one include.
+// Everything of the task library in one include. Thread safety: each header says for its own.
 #include "joblark/API/APITask.hpp"
 #include "joblark/API/ConstructableAPITask.hpp"
 #include "joblark/API/CursorPagedConstructableAPITask.hpp"

@@ -17,8 +17,8 @@
 namespace joblark {
 namespace {
 
-// Sorted output relies on Dictionary iterating in key order.
-static_assert(std::is_same_v<Dictionary, std::map<std::string, Value, std::less<>>>,
+// Sorted output relies on Dictionary iterating in key order (a sorted vector).
+static_assert(std::is_same_v<Dictionary, BasicDictionary<Value>>,
               "JSON::write emits keys in Dictionary order, which must be sorted");
 
 ErrorPtr jsonError(JSONError::Code code, std::string message,
@@ -96,12 +96,14 @@ public:
     bool EndObject(rapidjson::SizeType count) {
         const auto first = values_.end() - count;
         const auto firstKey = keys_.end() - count;
-        Dictionary dictionary;
+        Dictionary::Storage entries;
+        entries.reserve(count);
         auto key = firstKey;
-        for (auto value = first; value != values_.end(); ++value, ++key) // the last duplicate wins
-            dictionary.insert_or_assign(dictionary.end(), std::move(*key), std::move(*value));
+        for (auto value = first; value != values_.end(); ++value, ++key)
+            entries.emplace_back(std::move(*key), std::move(*value));
         keys_.erase(firstKey, keys_.end());
-        return close(first, Value(std::move(dictionary)));
+        // One allocation for the whole object; the last of duplicate keys wins.
+        return close(first, Value(Dictionary::fromEntries(std::move(entries))));
     }
     bool EndArray(rapidjson::SizeType count) {
         const auto first = values_.end() - count;

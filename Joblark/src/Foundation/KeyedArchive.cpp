@@ -1,8 +1,8 @@
 #include "joblark/Foundation/KeyedArchive.hpp"
 
+#include "BinaryPropertyListReader.hpp"
 #include "BinaryPropertyListWriter.hpp"
-
-#include <plist/plist.h>
+#include "Immortal.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -15,7 +15,7 @@ namespace joblark {
 namespace {
 
 using Code = KeyedArchiveError::Code;
-using PropertyList::Node;
+using Reader = PropertyList::detail::BinaryPropertyListReader;
 
 constexpr const char* nullMarker = "$null";
 constexpr std::uint64_t archiveVersion = 100000;
@@ -41,8 +41,8 @@ struct ClassRegistry {
 
 // Never destroyed: classes may be looked up while static objects are torn down.
 ClassRegistry& registry() {
-    static auto* instance = new ClassRegistry;
-    return *instance;
+    static detail::Immortal<ClassRegistry> instance;
+    return instance.get();
 }
 
 KeyedUnarchiver::Factory factoryFor(const std::string& className) {
@@ -63,64 +63,6 @@ bool isStringClass(std::string_view name) {
 }
 bool isDataClass(std::string_view name) {
     return name == "NSData" || name == "NSMutableData";
-}
-
-std::optional<std::uint64_t> uidValue(plist_t node) {
-    if (!node || plist_get_node_type(node) != PLIST_UID)
-        return std::nullopt;
-    std::uint64_t uid = 0;
-    plist_get_uid_val(node, &uid);
-    return uid;
-}
-
-std::optional<std::string> stringValue(plist_t node) {
-    if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
-    std::uint64_t length = 0;
-    const char* s = plist_get_string_ptr(node, &length);
-    return s ? std::string(s, length) : std::string();
-}
-
-/// The elements of an array node, collected once: plist_array_get_item walks a list.
-std::vector<plist_t> arrayItems(plist_t array) {
-    std::vector<plist_t> items;
-    items.reserve(plist_array_get_size(array));
-    plist_array_iter raw = nullptr;
-    plist_array_new_iter(array, &raw);
-    std::unique_ptr<void, decltype(&std::free)> iter(raw, &std::free);
-    for (;;) {
-        plist_t item = nullptr;
-        plist_array_next_item(array, iter.get(), &item);
-        if (!item)
-            break;
-        items.push_back(item);
-    }
-    return items;
-}
-
-/// Budget units of a scalar: one, plus one per 64 bytes of content (as PropertyList counts them).
-std::size_t scalarCost(plist_t node) {
-    std::uint64_t length = 0;
-    if (plist_get_node_type(node) == PLIST_STRING)
-        plist_get_string_ptr(node, &length);
-    else if (plist_get_node_type(node) == PLIST_DATA)
-        plist_get_data_ptr(node, &length);
-    return 1 + static_cast<std::size_t>(length / 64);
-}
-
-/// Returns true for the scalar node types that stand for themselves in an archive.
-bool isScalar(plist_t node) {
-    switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN:
-    case PLIST_UINT:
-    case PLIST_REAL:
-    case PLIST_STRING:
-    case PLIST_DATA:
-    case PLIST_DATE:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -477,11 +419,13 @@ Expected<Data> KeyedArchiver::encodedData() {
 // Unarchiving
 
 struct KeyedUnarchiver::State {
-    Node archive;
-    std::vector<plist_t> objects;
+    using Ref = Reader::Ref;
+    Data converted; // an XML archive, rewritten as binary for the reader
+    std::optional<Reader> plist;
+    std::vector<Ref> objects;
     std::set<std::string, std::less<>> allowed;
     /// Dictionaries keys are read from: "$top" at the bottom, the object being decoded on top.
-    std::vector<plist_t> containers;
+    std::vector<Ref> containers;
 
     struct Decoded {
         Value value;
@@ -514,30 +458,71 @@ struct KeyedUnarchiver::State {
         return true;
     }
 
+    // Helpers on the archive's objects (checked: a damaged archive gives absent, never a crash).
+    std::optional<std::uint64_t> uidValue(std::optional<Ref> ref) const {
+        return ref ? plist->uid(*ref) : std::nullopt;
+    }
+    std::optional<std::string> stringValue(std::optional<Ref> ref) const {
+        return ref && plist->kind(*ref) == Reader::Kind::string ? plist->string(*ref) : std::nullopt;
+    }
+    bool isDictionary(std::optional<Ref> ref) const {
+        return ref && plist->kind(*ref) == Reader::Kind::dictionary;
+    }
+    /// The scalar kinds that stand for themselves in an archive.
+    bool isScalar(Ref ref) const {
+        switch (plist->kind(ref)) {
+        case Reader::Kind::boolean:
+        case Reader::Kind::integer:
+        case Reader::Kind::real:
+        case Reader::Kind::string:
+        case Reader::Kind::data:
+        case Reader::Kind::date:
+            return true;
+        default:
+            return false;
+        }
+    }
+    /// Budget units of a scalar: one, plus one per 64 bytes of content (as PropertyList counts them).
+    std::size_t scalarCost(Ref ref) const {
+        return 1 + static_cast<std::size_t>(plist->contentLength(ref) / 64);
+    }
+
     void open(std::span<const std::uint8_t> bytes) {
-        auto parsed = PropertyList::parse(bytes);
+        // Binary archives are read in place by our own reader; XML ones (rare) go through libplist
+        // and are rewritten as binary first.
+        if (!bytes.empty() && bytes[0] != 'b') {
+            auto parsed = PropertyList::parse(bytes);
+            if (!parsed)
+                return fail(Code::invalidArchive, parsed.error()->localizedDescription());
+            auto binary = PropertyList::write(parsed->get(), PropertyList::Format::binary);
+            if (!binary)
+                return fail(Code::invalidArchive, binary.error()->localizedDescription());
+            converted = std::move(*binary);
+            bytes = converted;
+        }
+        auto opened = Reader::open(bytes);
         // The property list's own description says what is wrong; keep it, but as an archive error.
-        if (!parsed)
-            return fail(Code::invalidArchive, parsed.error()->localizedDescription());
-        archive = std::move(*parsed);
-        plist_t root = archive.get();
-        if (plist_get_node_type(root) != PLIST_DICT)
+        if (!opened)
+            return fail(Code::invalidArchive, opened.error()->localizedDescription());
+        plist.emplace(std::move(*opened));
+        Ref root = plist->root();
+        if (!isDictionary(root))
             return invalid("the root is not a dictionary");
-        if (stringValue(plist_dict_get_item(root, "$archiver")) != "NSKeyedArchiver")
+        if (stringValue(plist->find(root, "$archiver")) != "NSKeyedArchiver")
             return invalid("not written by a keyed archiver");
-        plist_t top = plist_dict_get_item(root, "$top");
-        plist_t objectList = plist_dict_get_item(root, "$objects");
-        if (!top || plist_get_node_type(top) != PLIST_DICT)
+        auto top = plist->find(root, "$top");
+        auto objectList = plist->find(root, "$objects");
+        if (!isDictionary(top))
             return invalid("no $top dictionary");
-        if (!objectList || plist_get_node_type(objectList) != PLIST_ARRAY)
+        if (!objectList || plist->kind(*objectList) != Reader::Kind::array)
             return invalid("no $objects array");
-        objects = arrayItems(objectList);
-        containers.push_back(top);
+        objects = plist->elements(*objectList);
+        containers.push_back(*top);
     }
 
     /// The class name an archived object dictionary refers to through "$class".
-    std::optional<std::string> classNameOf(plist_t object) {
-        auto classRef = uidValue(plist_dict_get_item(object, "$class"));
+    std::optional<std::string> classNameOf(Ref object) {
+        auto classRef = uidValue(plist->find(object, "$class"));
         if (!classRef) {
             invalid("an object without a class");
             return std::nullopt;
@@ -546,10 +531,9 @@ struct KeyedUnarchiver::State {
             invalid("class reference out of range");
             return std::nullopt;
         }
-        plist_t description = objects[*classRef];
-        auto name = plist_get_node_type(description) == PLIST_DICT
-                        ? stringValue(plist_dict_get_item(description, "$classname"))
-                        : std::nullopt;
+        Ref description = objects[*classRef];
+        auto name =
+            isDictionary(description) ? stringValue(plist->find(description, "$classname")) : std::nullopt;
         if (!name)
             invalid("a class without a name");
         return name;
@@ -570,18 +554,18 @@ struct KeyedUnarchiver::State {
                 return std::nullopt;
             return it->second.value;
         }
-        plist_t node = objects[uid];
+        Ref node = objects[uid];
         if (isScalar(node)) {
             if (!charge(scalarCost(node)))
                 return std::nullopt;
-            auto value = PropertyList::makeValue(node);
+            auto value = plist->value(node);
             if (!value) {
                 invalid(value.error()->localizedDescription());
                 return std::nullopt;
             }
             return std::move(*value);
         }
-        if (plist_get_node_type(node) != PLIST_DICT) {
+        if (!isDictionary(node)) {
             invalid("an object that is neither a value nor a dictionary");
             return std::nullopt;
         }
@@ -611,22 +595,22 @@ struct KeyedUnarchiver::State {
         return value;
     }
 
-    std::optional<Value> decodeObject(plist_t node, const std::string& className) {
+    std::optional<Value> decodeObject(Ref node, const std::string& className) {
         if (isArrayClass(className))
             return decodeArray(node);
         if (isDictionaryClass(className))
             return decodeDictionary(node);
         if (isStringClass(className) || isDataClass(className)) {
             // NSMutableString / NSMutableData keep their contents under one key.
-            plist_t contents = plist_dict_get_item(node, isStringClass(className) ? "NS.string" : "NS.data");
-            auto type = contents ? plist_get_node_type(contents) : PLIST_NONE;
-            if (type != (isStringClass(className) ? PLIST_STRING : PLIST_DATA)) {
+            auto contents = plist->find(node, isStringClass(className) ? "NS.string" : "NS.data");
+            auto type = contents ? plist->kind(*contents) : Reader::Kind::other;
+            if (type != (isStringClass(className) ? Reader::Kind::string : Reader::Kind::data)) {
                 invalid("a " + className + " without contents");
                 return std::nullopt;
             }
-            if (!charge(scalarCost(contents)))
+            if (!charge(scalarCost(*contents)))
                 return std::nullopt;
-            auto value = PropertyList::makeValue(contents);
+            auto value = plist->value(*contents);
             if (!value) {
                 invalid(value.error()->localizedDescription());
                 return std::nullopt;
@@ -664,14 +648,14 @@ struct KeyedUnarchiver::State {
     }
 
     /// The UIDs stored under `key` of a collection dictionary.
-    std::optional<std::vector<std::uint64_t>> referencesAt(plist_t node, const char* key) {
-        plist_t list = plist_dict_get_item(node, key);
-        if (!list || plist_get_node_type(list) != PLIST_ARRAY) {
+    std::optional<std::vector<std::uint64_t>> referencesAt(Ref node, const char* key) {
+        auto list = plist->find(node, key);
+        if (!list || plist->kind(*list) != Reader::Kind::array) {
             invalid(std::string("a collection without ") + key);
             return std::nullopt;
         }
         std::vector<std::uint64_t> uids;
-        for (plist_t item : arrayItems(list)) {
+        for (Ref item : plist->elements(*list)) {
             auto uid = uidValue(item);
             if (!uid) {
                 invalid("a collection element that is not a reference");
@@ -682,7 +666,7 @@ struct KeyedUnarchiver::State {
         return uids;
     }
 
-    std::optional<Value> decodeArray(plist_t node) {
+    std::optional<Value> decodeArray(Ref node) {
         auto uids = referencesAt(node, "NS.objects");
         if (!uids || !charge(1))
             return std::nullopt;
@@ -697,7 +681,7 @@ struct KeyedUnarchiver::State {
         return Value(std::move(array));
     }
 
-    std::optional<Value> decodeDictionary(plist_t node) {
+    std::optional<Value> decodeDictionary(Ref node) {
         auto keys = referencesAt(node, "NS.keys");
         if (!keys)
             return std::nullopt;
@@ -727,24 +711,24 @@ struct KeyedUnarchiver::State {
         return Value(std::move(dictionary));
     }
 
-    plist_t nodeAt(std::string_view key) const {
-        // A key with NUL cannot have been stored; looking it up would find a truncated key.
+    std::optional<Ref> nodeAt(std::string_view key) const {
+        // A key with NUL cannot have been stored.
         if (failed() || containers.empty() || key.find('\0') != std::string_view::npos)
-            return nullptr;
-        return plist_dict_get_item(containers.back(), storedKey(key).c_str());
+            return std::nullopt;
+        return plist->find(containers.back(), storedKey(key));
     }
 
     /// The value stored under `key` in the current container; nothing when absent, of a kind an
     /// archive does not hold inline, or when decoding failed.
     std::optional<Value> valueAt(std::string_view key) {
-        plist_t node = nodeAt(key);
+        auto node = nodeAt(key);
         if (!node)
             return std::nullopt;
         if (auto uid = uidValue(node))
             return decodeReference(*uid);
-        if (!isScalar(node))
+        if (!isScalar(*node))
             return std::nullopt;
-        auto value = PropertyList::makeValue(node);
+        auto value = plist->value(*node);
         if (!value)
             return std::nullopt;
         return std::move(*value);
@@ -782,7 +766,7 @@ Expected<Value> KeyedUnarchiver::unarchivedObject(std::span<const std::uint8_t> 
 }
 
 bool KeyedUnarchiver::containsValue(std::string_view key) const {
-    return state_->nodeAt(key) != nullptr;
+    return state_->nodeAt(key).has_value();
 }
 
 std::optional<Value> KeyedUnarchiver::decodeValue(std::string_view key) {

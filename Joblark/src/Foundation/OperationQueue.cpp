@@ -1,5 +1,6 @@
 #include "joblark/Foundation/OperationQueue.hpp"
 
+#include "Immortal.hpp"
 #include "QueueCore.hpp"
 #include "joblark/Foundation/Log.hpp"
 #include "joblark/Foundation/MainThread.hpp"
@@ -11,111 +12,144 @@ namespace joblark {
 
 namespace detail {
 
-struct OperationAccess {
-    static std::shared_ptr<QueueCore>& queue(Operation& op) { return op.queue_; }
-    static std::mutex& mutex(Operation& op) { return op.mutex_; }
-    static bool& finishedSignalled(Operation& op) { return op.finishedSignalled_; }
-    static std::atomic<int>& pending(Operation& op) { return op.pending_; }
-    static std::vector<std::shared_ptr<FinishLatch>>& latches(Operation& op) { return op.latches_; }
-};
+void FinishLatch::countDown(std::ptrdiff_t n) {
+    if (remaining.fetch_sub(n, std::memory_order_seq_cst) != n)
+        return;
+    std::lock_guard lock(mutex);
+    done = true;
+    condition.notify_all();
+    poolWakeHelpers(); // before the unlock: after it the waiter may already have destroyed us
+}
 
-std::vector<std::shared_ptr<Operation>> QueueCore::enqueue(const std::vector<std::shared_ptr<Operation>>& ops,
-                                                           const std::shared_ptr<FinishLatch>& latch) {
-    std::vector<std::shared_ptr<Operation>> accepted;
-    accepted.reserve(ops.size());
-    std::size_t alreadyDone = 0;
-    for (const auto& op : ops) {
+void FinishLatch::wait() {
+    if (!reached()) {
+        auto helped = poolHelpUntil([this] { return reached(); }, std::nullopt);
+        if (!helped) {
+            BlockingRegion blocking;
+            std::unique_lock lock(mutex);
+            condition.wait(lock, [this] { return done; });
+            return;
+        }
+    }
+    // Leave through the mutex, so that the last count-down is done with this latch.
+    std::unique_lock lock(mutex);
+    condition.wait(lock, [this] { return done; });
+}
+
+void QueueCore::enqueue(std::size_t n, const std::function<Operation*(std::size_t)>& at, FinishLatch* latch,
+                        std::vector<Operation*>& ready, std::vector<std::shared_ptr<Operation>>& elsewhere) {
+    std::ptrdiff_t countedNow = 0;
+    std::size_t accepted = 0;
+    const bool pinned = processLifetime.load(std::memory_order_relaxed);
+    std::shared_ptr<QueueCore> self;
+    if (!pinned)
+        self = shared_from_this();
+    for (std::size_t i = 0; i < n; ++i) {
+        Operation* op = at(i);
         if (!op) {
-            ++alreadyDone;
+            ++countedNow;
             continue;
         }
-        std::lock_guard lock(OperationAccess::mutex(*op));
-        bool finished = OperationAccess::finishedSignalled(*op);
-        if (latch) {
-            if (finished)
-                ++alreadyDone;
-            else
-                OperationAccess::latches(*op).push_back(latch);
-        }
-        if (OperationAccess::queue(*op)) {
+        if (op->enqueued_.exchange(true, std::memory_order_acq_rel)) {
             Logger::general().error("%{PUBLIC}@ is already in a queue; not adding it again", *op);
+            if (latch) {
+                ++countedNow;
+                elsewhere.push_back(std::static_pointer_cast<Operation>(op->shared_from_this()));
+            }
             continue;
         }
-        OperationAccess::queue(*op) = shared_from_this();
-        if (!finished)
-            accepted.push_back(op); // one that finished before its turn is never started
-    }
-    {
-        std::lock_guard lock(mutex);
-        for (const auto& op : accepted) {
-            if (op->doneInQueue_ || op->listed_)
-                continue;
-            op->queueHold_ = op;
-            op->listed_ = true;
-            op->prev_ = tail;
-            op->next_ = nullptr;
-            if (tail)
-                tail->next_ = op.get();
-            else
-                head = op.get();
-            tail = op.get();
-            ++count;
+        if (op->finishedSignalled_.load(std::memory_order_acquire)) {
+            ++countedNow; // one that finished before its turn is never started
+            continue;
+        }
+        auto hold = std::static_pointer_cast<Operation>(op->shared_from_this());
+        op->queueHold_ = hold;
+        if (!pinned)
+            op->queueRef_ = self;
+        if (latch)
+            op->latch_.store(latch, std::memory_order_release);
+        op->queue_.store(this, std::memory_order_seq_cst);
+        if (op->finishedSignalled_.load(std::memory_order_seq_cst)) {
+            // It finished while we were taking it in; whichever side takes the fields undoes them.
+            if (op->queue_.exchange(nullptr, std::memory_order_acq_rel)) {
+                op->queueHold_.reset();
+                op->queueRef_.reset();
+            }
+            if (op->latch_.exchange(nullptr, std::memory_order_acq_rel))
+                ++countedNow;
+            continue;
+        }
+        ++accepted;
+        count.fetch_add(1, std::memory_order_relaxed);
+        // The "not yet submitted" count drops only now, so the runnable part of the batch reaches
+        // the pool in one hand-off.
+        if (op->pending_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            op->runHold_ = std::move(hold);
+            ready.push_back(op);
         }
     }
-    if (latch)
-        for (std::size_t i = 0; i < alreadyDone; ++i)
-            latch->countDown();
-    return accepted;
+    if (accepted > 0 && !pinned) {
+        std::lock_guard lock(mutex);
+        if (members.size() + accepted > pruneAt) {
+            std::erase_if(members, [](const auto& weak) {
+                auto op = weak.lock();
+                return !op || op->isFinished();
+            });
+            pruneAt = std::max<std::size_t>(64, 2 * (members.size() + accepted));
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            if (Operation* op = at(i); op && op->queue_.load(std::memory_order_relaxed) == this)
+                members.push_back(std::static_pointer_cast<Operation>(op->shared_from_this()));
+    }
+    if (latch && countedNow > 0)
+        latch->countDown(countedNow);
 }
 
 std::vector<std::shared_ptr<Operation>> QueueCore::snapshot() const {
     std::vector<std::shared_ptr<Operation>> out;
     std::lock_guard lock(mutex);
-    out.reserve(count);
-    for (auto* op = head; op; op = op->next_)
-        out.push_back(op->queueHold_);
+    for (const auto& weak : members)
+        if (auto op = weak.lock(); op && !op->isFinished())
+            out.push_back(std::move(op));
     return out;
 }
 
-void QueueCore::operationFinished(Operation& op) {
-    std::shared_ptr<Operation> hold;
-    {
-        std::lock_guard lock(mutex);
-        op.doneInQueue_ = true;
-        if (!op.listed_)
-            return;
-        if (op.prev_)
-            op.prev_->next_ = op.next_;
-        else
-            head = op.next_;
-        if (op.next_)
-            op.next_->prev_ = op.prev_;
-        else
-            tail = op.prev_;
-        op.prev_ = op.next_ = nullptr;
-        op.listed_ = false;
-        hold = std::move(op.queueHold_);
-        if (--count == 0)
-            allFinished.notify_all();
+void QueueCore::operationFinished() {
+    if (count.fetch_sub(1, std::memory_order_seq_cst) != 1)
+        return;
+    std::lock_guard lock(mutex);
+    if (count.load(std::memory_order_relaxed) == 0) {
+        members.clear();
+        allFinished.notify_all();
     }
-    // `hold` may be the last reference; it is released after the lock.
+    poolWakeHelpers();
 }
 
-void QueueCore::dispatch(std::shared_ptr<Operation> op) {
+void QueueCore::dispatch(Operation& op) {
     if (isMain) {
-        MainThread::runAsync([op = std::move(op)] { runOperation(op); });
+        auto hold = std::move(OperationAccess::runHold(op));
+        MainThread::runAsync([hold = std::move(hold)] { runOperation(*hold); });
         return;
     }
-    poolSubmit(std::move(op));
+    poolSubmit(&op);
 }
 
-void runOperation(const std::shared_ptr<Operation>& op) {
-    if (op->isFinished())
+void QueueCore::dispatchMany(std::vector<Operation*>& ops) {
+    if (isMain) {
+        for (auto* op : ops)
+            dispatch(*op);
+        return;
+    }
+    poolSubmitMany(ops);
+}
+
+void runOperation(Operation& op) {
+    if (op.isFinished())
         return;
     try {
-        op->start();
+        op.start();
     } catch (...) {
-        Logger::general().error("%{PUBLIC}@ threw from start(): %{PUBLIC}@", *op, currentExceptionAsError());
+        Logger::general().error("%{PUBLIC}@ threw from start(): %{PUBLIC}@", op, currentExceptionAsError());
     }
 }
 
@@ -134,12 +168,14 @@ OperationQueue::OperationQueue(std::string name) : OperationQueue() {
 OperationQueue::~OperationQueue() = default;
 
 OperationQueue& OperationQueue::main() {
-    static auto* queue = [] {
-        auto* q = new OperationQueue(MainQueueTag{});
-        q->setName("NSOperationQueue Main Queue");
-        return q;
-    }();
-    return *queue;
+    static detail::Immortal<OperationQueue> queue(MainQueueTag{});
+    static const bool named = (queue.get().setName("NSOperationQueue Main Queue"), true);
+    (void)named;
+    return queue.get();
+}
+
+void OperationQueue::setProcessLifetime() {
+    core_->processLifetime.store(true, std::memory_order_relaxed);
 }
 
 std::string OperationQueue::name() const {
@@ -172,29 +208,34 @@ void OperationQueue::addOperation(std::function<void()> block) {
 
 void OperationQueue::addOperations(const std::vector<std::shared_ptr<Operation>>& operations,
                                    bool waitUntilFinished) {
-    auto latch = waitUntilFinished ? std::make_shared<detail::FinishLatch>(operations.size()) : nullptr;
-    auto accepted = core_->enqueue(operations, latch);
-    // The "not yet submitted" counts drop only now, so the runnable part of the batch reaches the
-    // pool in one hand-off.
-    std::vector<std::shared_ptr<Operation>> ready;
-    for (auto& op : accepted)
-        if (detail::OperationAccess::pending(*op).fetch_sub(1, std::memory_order_acq_rel) == 1)
-            ready.push_back(std::move(op));
-    if (core_->isMain) {
-        for (auto& op : ready)
-            core_->dispatch(std::move(op));
-    } else if (!ready.empty()) {
-        detail::poolSubmitMany(ready);
-    }
-    if (!latch)
-        return;
-    BlockingRegion blocking;
-    latch->wait();
+    addOperations(
+        operations.size(), [&operations](std::size_t i) { return operations[i].get(); }, waitUntilFinished);
+}
+
+void OperationQueue::addOperations(std::size_t count, const std::function<Operation*(std::size_t)>& at,
+                                   bool waitUntilFinished) {
+    std::optional<detail::FinishLatch> latch;
+    if (waitUntilFinished)
+        latch.emplace(count);
+    // The batch's runnable operations; reused per thread, so a submission allocates nothing.
+    thread_local std::vector<Operation*> readyBuffer;
+    std::vector<Operation*> ready;
+    ready.swap(readyBuffer);
+    ready.clear();
+    std::vector<std::shared_ptr<Operation>> elsewhere; // already in a queue: waited for one by one
+    core_->enqueue(count, at, latch ? &*latch : nullptr, ready, elsewhere);
+    if (!ready.empty())
+        core_->dispatchMany(ready);
+    ready.clear();
+    readyBuffer.swap(ready);
+    if (latch && count > 0)
+        latch->wait();
+    for (auto& op : elsewhere)
+        (void)op->waitUntilFinished();
 }
 
 std::size_t OperationQueue::operationCount() const {
-    std::lock_guard lock(core_->mutex);
-    return core_->count;
+    return core_->count.load(std::memory_order_acquire);
 }
 
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
@@ -208,14 +249,19 @@ void OperationQueue::cancelAllOperations() {
 }
 
 bool OperationQueue::waitUntilAllOperationsAreFinished(std::optional<Operation::Clock::duration> timeout) {
+    auto done = [&] { return core_->count.load(std::memory_order_acquire) == 0; };
+    std::optional<Operation::Clock::time_point> deadline;
+    if (timeout)
+        deadline = Operation::Clock::now() + *timeout;
+    if (auto helped = detail::poolHelpUntil(done, deadline))
+        return *helped;
     BlockingRegion blocking;
     std::unique_lock lock(core_->mutex);
-    auto done = [&] { return core_->count == 0; };
-    if (!timeout) {
+    if (!deadline) {
         core_->allFinished.wait(lock, done);
         return true;
     }
-    return core_->allFinished.wait_for(lock, *timeout, done);
+    return core_->allFinished.wait_until(lock, *deadline, done);
 }
 
 } // namespace joblark

@@ -1,5 +1,6 @@
 #include "joblark/Foundation/PropertyList.hpp"
 
+#include "BinaryPropertyListReader.hpp"
 #include "BinaryPropertyListWriter.hpp"
 
 #include <plist/plist.h>
@@ -529,7 +530,278 @@ Expected<Value> valueFrom(plist_t node, std::size_t depth) {
     return malformed("unknown node type");
 }
 
+/// Appends a code point as UTF-8.
+void appendUTF8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
 } // namespace
+
+using detail::BinaryPropertyListReader;
+
+Expected<BinaryPropertyListReader> BinaryPropertyListReader::open(std::span<const std::uint8_t> bytes) {
+    if (!isBinary(bytes))
+        return malformed("not a binary property list");
+    if (auto problem = checkBinary(bytes))
+        return *problem;
+    BinaryPropertyListReader reader(bytes);
+    const std::uint8_t* trailer = bytes.data() + bytes.size() - 32;
+    reader.offsetSize_ = trailer[6];
+    reader.referenceSize_ = trailer[7];
+    reader.objectCount_ = readBigEndian(trailer + 8, 8);
+    reader.root_ = readBigEndian(trailer + 16, 8);
+    reader.tableOffset_ = readBigEndian(trailer + 24, 8);
+    return reader;
+}
+
+std::optional<BinaryPropertyListReader::Header> BinaryPropertyListReader::header(Ref ref) const {
+    if (ref >= objectCount_)
+        return std::nullopt;
+    const std::uint64_t offset = readBigEndian(bytes_.data() + tableOffset_ + ref * offsetSize_, offsetSize_);
+    if (offset < 8 || offset >= tableOffset_)
+        return std::nullopt;
+    Header h;
+    const std::uint8_t marker = bytes_[offset];
+    h.type = marker >> 4;
+    h.info = marker & 0x0F;
+    h.count = h.info;
+    h.payload = offset + 1;
+    const bool counted =
+        h.type == 0x4 || h.type == 0x5 || h.type == 0x6 || h.type == 0xA || h.type == 0xC || h.type == 0xD;
+    if (counted && h.info == 0x0F) {
+        if (!fits(h.payload, 1))
+            return std::nullopt;
+        const std::uint8_t intMarker = bytes_[h.payload];
+        const unsigned width = 1u << (intMarker & 0x0F);
+        if ((intMarker >> 4) != 0x1 || width > 8 || !fits(h.payload + 1, width))
+            return std::nullopt;
+        h.count = readBigEndian(bytes_.data() + h.payload + 1, width);
+        h.payload += 1 + width;
+    }
+    return h;
+}
+
+std::optional<std::uint64_t> BinaryPropertyListReader::reference(const Header& h, std::uint64_t index) const {
+    const std::uint64_t position = h.payload + index * referenceSize_;
+    if (!fits(position, referenceSize_))
+        return std::nullopt;
+    return readBigEndian(bytes_.data() + position, referenceSize_);
+}
+
+BinaryPropertyListReader::Kind BinaryPropertyListReader::kind(Ref ref) const {
+    auto h = header(ref);
+    if (!h)
+        return Kind::other;
+    switch (h->type) {
+    case 0x0:
+        return h->info == 0x8 || h->info == 0x9 ? Kind::boolean : h->info == 0 ? Kind::null : Kind::other;
+    case 0x1:
+        return Kind::integer;
+    case 0x2:
+        return Kind::real;
+    case 0x3:
+        return Kind::date;
+    case 0x4:
+        return Kind::data;
+    case 0x5:
+    case 0x6:
+        return Kind::string;
+    case 0x8:
+        return Kind::uid;
+    case 0xA:
+    case 0xC:
+        return Kind::array;
+    case 0xD:
+        return Kind::dictionary;
+    default:
+        return Kind::other;
+    }
+}
+
+std::optional<std::string> BinaryPropertyListReader::string(Ref ref) const {
+    auto h = header(ref);
+    if (!h)
+        return std::nullopt;
+    if (h->type == 0x5) {
+        if (!fits(h->payload, h->count))
+            return std::nullopt;
+        return std::string(reinterpret_cast<const char*>(bytes_.data() + h->payload), h->count);
+    }
+    if (h->type != 0x6 || h->count > tableOffset_ / 2 || !fits(h->payload, h->count * 2))
+        return std::nullopt;
+    std::string out;
+    out.reserve(h->count);
+    const std::uint8_t* p = bytes_.data() + h->payload;
+    for (std::uint64_t i = 0; i < h->count; ++i) {
+        std::uint32_t unit = static_cast<std::uint32_t>(p[2 * i] << 8 | p[2 * i + 1]);
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < h->count) {
+            std::uint32_t low = static_cast<std::uint32_t>(p[2 * i + 2] << 8 | p[2 * i + 3]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                appendUTF8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        appendUTF8(out, unit >= 0xD800 && unit <= 0xDFFF ? 0xFFFD : unit); // a lone surrogate
+    }
+    return out;
+}
+
+std::optional<std::uint64_t> BinaryPropertyListReader::uid(Ref ref) const {
+    auto h = header(ref);
+    if (!h || h->type != 0x8 || !fits(h->payload, h->info + 1u) || h->info > 7)
+        return std::nullopt;
+    return readBigEndian(bytes_.data() + h->payload, h->info + 1);
+}
+
+std::uint64_t BinaryPropertyListReader::contentLength(Ref ref) const {
+    auto h = header(ref);
+    if (!h)
+        return 0;
+    return h->type == 0x4 || h->type == 0x5 ? h->count : h->type == 0x6 ? 2 * h->count : 0;
+}
+
+std::vector<BinaryPropertyListReader::Ref> BinaryPropertyListReader::elements(Ref ref) const {
+    std::vector<Ref> out;
+    auto h = header(ref);
+    if (!h || (h->type != 0xA && h->type != 0xC) || !fits(h->payload, h->count * referenceSize_))
+        return out;
+    out.reserve(h->count);
+    for (std::uint64_t i = 0; i < h->count; ++i)
+        out.push_back(*reference(*h, i));
+    return out;
+}
+
+std::optional<BinaryPropertyListReader::Ref> BinaryPropertyListReader::find(Ref dictionary,
+                                                                            std::string_view key) const {
+    auto h = header(dictionary);
+    if (!h || h->type != 0xD || h->count > tableOffset_ || !fits(h->payload, 2 * h->count * referenceSize_))
+        return std::nullopt;
+    for (std::uint64_t i = 0; i < h->count; ++i) {
+        auto keyRef = reference(*h, i);
+        auto k = keyRef ? header(*keyRef) : std::nullopt;
+        if (!k)
+            continue;
+        // ASCII keys (the usual case) compare in place.
+        if (k->type == 0x5 ? fits(k->payload, k->count) && k->count == key.size() &&
+                                 std::memcmp(bytes_.data() + k->payload, key.data(), key.size()) == 0
+                           : k->type == 0x6 && string(*keyRef) == key)
+            return reference(*h, h->count + i);
+    }
+    return std::nullopt;
+}
+
+Expected<Value> BinaryPropertyListReader::value(Ref ref) const {
+    return value(ref, 0);
+}
+
+Expected<Value> BinaryPropertyListReader::value(Ref ref, std::size_t depth) const {
+    if (depth > maximumDepth)
+        return tooComplex("nested too deeply");
+    auto h = header(ref);
+    if (!h)
+        return malformed("object out of range");
+    auto scalarBytes = [&](unsigned width) -> const std::uint8_t* {
+        return fits(h->payload, width) ? bytes_.data() + h->payload : nullptr;
+    };
+    switch (kind(ref)) {
+    case Kind::boolean:
+        return Value(h->info == 0x9);
+    case Kind::integer: {
+        const unsigned width = 1u << h->info;
+        if (width > 16)
+            return malformed("integer too wide");
+        const auto* p = scalarBytes(width);
+        if (!p)
+            return malformed("integer out of range");
+        // Eight bytes are two's complement; sixteen keep their low half, as libplist does.
+        return Value(
+            static_cast<std::int64_t>(width == 16 ? readBigEndian(p + 8, 8) : readBigEndian(p, width)));
+    }
+    case Kind::real:
+    case Kind::date: {
+        const unsigned width = 1u << h->info;
+        const auto* p = (width == 4 || width == 8) ? scalarBytes(width) : nullptr;
+        if (!p || (h->type == 0x3 && width != 8))
+            return malformed("real out of range");
+        double d;
+        if (width == 4) {
+            auto bits = static_cast<std::uint32_t>(readBigEndian(p, 4));
+            float f;
+            std::memcpy(&f, &bits, 4);
+            d = f;
+        } else {
+            auto bits = readBigEndian(p, 8);
+            std::memcpy(&d, &bits, 8);
+        }
+        constexpr double referenceDate = 978307200.0; // 2001-01-01T00:00:00Z, the property-list epoch
+        return Value(h->type == 0x3 ? referenceDate + d : d);
+    }
+    case Kind::data: {
+        if (!fits(h->payload, h->count))
+            return malformed("data out of range");
+        const auto* p = bytes_.data() + h->payload;
+        return Value(Data(p, p + h->count));
+    }
+    case Kind::string: {
+        auto text = string(ref);
+        if (!text)
+            return malformed("string out of range");
+        return Value(std::move(*text));
+    }
+    case Kind::uid: {
+        auto n = uid(ref);
+        if (!n)
+            return malformed("UID out of range");
+        return Value(Dictionary{{"CF$UID", Value(static_cast<std::int64_t>(*n))}});
+    }
+    case Kind::array: {
+        Array array;
+        array.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(h->count, 1 << 16)));
+        for (Ref element : elements(ref)) {
+            auto v = value(element, depth + 1);
+            if (!v)
+                return v;
+            array.push_back(std::move(*v));
+        }
+        return Value(std::move(array));
+    }
+    case Kind::dictionary: {
+        if (!fits(h->payload, 2 * h->count * referenceSize_))
+            return malformed("dictionary out of range");
+        Dictionary::Storage entries;
+        entries.reserve(static_cast<std::size_t>(h->count));
+        for (std::uint64_t i = 0; i < h->count; ++i) {
+            auto key = string(*reference(*h, i));
+            if (!key)
+                return malformed("a dictionary key that is not a string");
+            auto v = value(*reference(*h, h->count + i), depth + 1);
+            if (!v)
+                return v;
+            entries.emplace_back(std::move(*key), std::move(*v));
+        }
+        return Value(Dictionary::fromEntries(std::move(entries)));
+    }
+    case Kind::null:
+    case Kind::other:
+        break;
+    }
+    return malformed("unknown object type");
+}
 
 std::optional<Unexpected> detail::checkString(std::string_view text, const char* what) {
     if (text.find('\0') != std::string_view::npos)
@@ -612,6 +884,15 @@ Expected<Data> serialize(const Value& value, Format format) {
 }
 
 Expected<Value> deserialize(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
+        return tooComplex("larger than 4 GiB");
+    if (isBinary(bytes)) {
+        // Our own reader: in place, without libplist's node tree.
+        auto reader = BinaryPropertyListReader::open(bytes);
+        if (!reader)
+            return Unexpected{reader.error()};
+        return reader->value(reader->root());
+    }
     auto node = parse(bytes);
     if (!node)
         return Unexpected{node.error()};

@@ -322,29 +322,31 @@ struct URLSessionCore {
         // Accept-Encoding goes through curl so that it also decodes the body; the caller's value wins.
         std::optional<std::string> acceptEncoding;
         bool hasExpect = false;
-        curl_slist* list = nullptr;
+        CurlSlist list;
+        // curl_slist_append returns the list's head (or null, leaving the list as it was).
+        auto append = [&list](const std::string& line) {
+            curl_slist* head = curl_slist_append(list.get(), line.c_str());
+            if (!head)
+                return false;
+            (void)list.release(); // `head` owns the same nodes
+            list.reset(head);
+            return true;
+        };
         for (const auto& [name, value] : t.request.headers) {
-            if (!isValidHeader(name, value)) {
-                curl_slist_free_all(list);
+            if (!isValidHeader(name, value))
                 return error(Code::other, 0, "invalid header field \"" + name + "\"");
-            }
             if (detail::headerNameEquals(name, "Accept-Encoding")) {
                 acceptEncoding = acceptEncoding ? *acceptEncoding + ", " + value : value;
                 continue;
             }
             hasExpect = hasExpect || detail::headerNameEquals(name, "Expect");
             // "Name;" is curl's way of sending a header with an empty value.
-            auto line = value.empty() ? name + ";" : name + ": " + value;
-            auto* appended = curl_slist_append(list, line.c_str());
-            if (!appended) {
-                curl_slist_free_all(list);
+            if (!append(value.empty() ? name + ";" : name + ": " + value))
                 return error(Code::other, 0, "out of memory");
-            }
-            list = appended;
         }
-        if (!hasExpect)
-            list = curl_slist_append(list, "Expect:"); // no "100-continue" round trip
-        t.headerList.reset(list);
+        if (!hasExpect && !append("Expect:")) // no "100-continue" round trip
+            return error(Code::other, 0, "out of memory");
+        t.headerList = std::move(list);
         // gzip unless the caller asks otherwise. Offering every encoding curl knows let servers pick
         // brotli at its slowest setting: a 500 KB list then took ten times as long to arrive.
         t.acceptEncoding = acceptEncoding.value_or("gzip");

@@ -12,8 +12,7 @@ void GroupTask::run() {
         setResult(TaskResult::succeeded());
         return;
     }
-    if (TaskController::ready())
-        TaskController::performInParallel(tasks_, true);
+    TaskController::performInParallel(tasks_, true); // dropped (and logged) when not ready
     summarizeChildren();
 }
 

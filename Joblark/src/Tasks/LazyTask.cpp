@@ -41,8 +41,7 @@ void LazyBatchTask::run() {
 }
 
 void LazyGroupTask::runGenerated(const std::vector<TaskPtr>& tasks) {
-    if (TaskController::ready())
-        TaskController::performInParallel(tasks, true);
+    TaskController::performInParallel(tasks, true);
 }
 
 void LazySerialTask::runGenerated(const std::vector<TaskPtr>& tasks) {
@@ -67,6 +66,7 @@ void LazyUITask::doWork(CompletionHandler completionHandler) {
         task_ = generated;
     }
     if (!TaskController::ready()) {
+        detail::noteSubmissionBeforeController();
         // Nothing would ever run the generated task; finish now rather than wait forever.
         completionHandler(generated->result());
         return;

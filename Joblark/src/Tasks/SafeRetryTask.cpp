@@ -104,8 +104,7 @@ void LazySafeRetryTask::run() {
         auto generator = taskGenerator();
         if (TaskPtr attempt = generator ? generator() : nullptr) {
             setTask(attempt);
-            if (TaskController::ready())
-                TaskController::performInParallel({attempt}, true);
+            TaskController::performInParallel({attempt}, true);
             setResult(attempt->result());
         }
         if (result().status.ok())

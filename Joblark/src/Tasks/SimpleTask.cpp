@@ -28,10 +28,9 @@ void BlockTask::setBlock(Block block) {
 }
 
 bool BlockTask::invokeBlock() {
-    auto work = block();
     try {
-        if (work)
-            work();
+        if (block_) // not copied: the block is replaced only before the task is submitted
+            block_();
         return true;
     } catch (...) {
         report(currentExceptionAsError());

@@ -69,7 +69,7 @@ Dictionary& StorageController::loadedStore() {
         // An entry that cannot be written back (a key that is not UTF-8, say) would make every later
         // write fail; such entries are unusable anyway, so they are left behind.
         if (!PropertyList::makeNode(Value(*store_))) {
-            std::erase_if(*store_, [](const auto& entry) {
+            erase_if(*store_, [](const auto& entry) {
                 return !PropertyList::makeNode(Value(Dictionary{{entry.first, entry.second}}));
             });
         }

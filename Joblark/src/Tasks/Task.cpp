@@ -71,7 +71,7 @@ std::string_view Task::observableKey(State state) {
     return kStateKeys[static_cast<int>(state)];
 }
 
-Task::Task() = default;
+Task::Task() : Operation(true) {}
 
 std::optional<std::string> Task::tag() const {
     return readField(tag_);
@@ -82,19 +82,30 @@ void Task::setTag(std::optional<std::string> tag) {
 }
 
 std::vector<ErrorPtr> Task::errors() const {
+    if (errorCount_.load(std::memory_order_acquire) == 0)
+        return {};
     return readField(errors_);
 }
 
 void Task::setErrors(std::vector<ErrorPtr> errors) {
-    writeField(errors_, std::move(errors));
+    std::lock_guard lock(fieldsMutex_);
+    errors_ = std::move(errors);
+    errorCount_.store(errors_.size(), std::memory_order_release);
 }
 
 TaskResult Task::result() const {
-    return readField(result_);
+    auto status = status_.load(std::memory_order_acquire);
+    if (!hasValues_.load(std::memory_order_acquire))
+        return {status, std::nullopt};
+    std::lock_guard lock(fieldsMutex_);
+    return {status_.load(std::memory_order_relaxed), values_};
 }
 
 void Task::setResult(TaskResult result) {
-    writeField(result_, std::move(result));
+    std::lock_guard lock(fieldsMutex_);
+    values_ = std::move(result.values);
+    hasValues_.store(values_.has_value(), std::memory_order_release);
+    status_.store(result.status, std::memory_order_release);
 }
 
 std::vector<TaskResult> Task::previousTaskResults() const {
@@ -102,14 +113,21 @@ std::vector<TaskResult> Task::previousTaskResults() const {
     if (!hasDependencies())
         return results;
     for (const auto& dependency : dependencies())
-        if (auto* task = dynamic_cast<const Task*>(dependency.get()))
-            results.push_back(task->result());
+        if (dependency->isTask())
+            results.push_back(static_cast<const Task&>(*dependency).result());
     return results;
 }
 
 bool Task::shouldPerform() const {
-    auto results = previousTaskResults();
-    return std::all_of(results.begin(), results.end(), [](const TaskResult& r) { return r.status.ok(); });
+    bool all = true;
+    if (hasDependencies())
+        forEachDependency([&all](const Operation& dependency) {
+            if (dependency.isTask() &&
+                static_cast<const Task&>(dependency).status_.load(std::memory_order_acquire) !=
+                    TaskStatus::succeeded)
+                all = false;
+        });
+    return all;
 }
 
 Task::State Task::state() const {
@@ -117,31 +135,40 @@ Task::State Task::state() const {
 }
 
 void Task::setState(State state) {
-    auto self = weak_from_this().lock(); // finishing may release the queue's reference
     State old = state_.load(std::memory_order_acquire);
     willChangeValueForKey(observableKey(old));
     willChangeValueForKey(observableKey(state));
     state_.store(state, std::memory_order_release);
     didChangeValueForKey(observableKey(old));
-    didChangeValueForKey(observableKey(state));
+    didChangeValueForKey(observableKey(state)); // the last use of `this`: finishing may release it
 }
 
 void Task::settleUndecidedResult() {
-    std::lock_guard lock(fieldsMutex_);
-    if (result_.status == TaskStatus::unknown)
-        result_ = errors_.empty() ? TaskResult::succeeded() : TaskResult::failed();
+    if (status_.load(std::memory_order_acquire) != TaskStatus::unknown)
+        return;
+    auto settled =
+        errorCount_.load(std::memory_order_acquire) == 0 ? TaskStatus::succeeded : TaskStatus::failed;
+    if (hasValues_.load(std::memory_order_acquire)) {
+        std::lock_guard lock(fieldsMutex_);
+        if (status_.load(std::memory_order_relaxed) != TaskStatus::unknown)
+            return;
+        values_.reset(); // values left beside an undecided status are dropped
+        hasValues_.store(false, std::memory_order_release);
+        status_.store(settled, std::memory_order_release);
+        return;
+    }
+    auto expected = TaskStatus::unknown;
+    status_.compare_exchange_strong(expected, settled, std::memory_order_acq_rel);
 }
 
 void Task::report(ErrorPtr error) {
     std::lock_guard lock(fieldsMutex_);
     errors_.push_back(std::move(error));
+    errorCount_.store(errors_.size(), std::memory_order_release);
 }
 
 bool Task::isCancelled() const {
-    if (state() != State::Finished)
-        return false;
-    std::lock_guard lock(fieldsMutex_);
-    return !errors_.empty();
+    return state() == State::Finished && errorCount_.load(std::memory_order_acquire) > 0;
 }
 
 std::string Task::debugDescription() const {

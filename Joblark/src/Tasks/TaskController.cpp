@@ -1,5 +1,7 @@
 #include "joblark/Tasks/TaskController.hpp"
 
+#include "../Foundation/Immortal.hpp"
+
 #include "joblark/Foundation/MainThread.hpp"
 #include "joblark/Tasks/AsyncTask.hpp"
 #include "joblark/Tasks/TaskLog.hpp"
@@ -12,14 +14,17 @@ namespace {
 std::atomic<bool> gReady{false};
 
 OperationQueue& sharedQueue() {
-    static auto* queue = new OperationQueue(); // lives for the whole process
-    return *queue;
+    // Never destroyed: workers may still finish tasks while static destructors run.
+    static detail::Immortal<OperationQueue> queue;
+    static const bool pinned = (queue.get().setProcessLifetime(), true);
+    (void)pinned;
+    return queue.get();
 }
 } // namespace
 
 const Logger& TaskLog() {
-    static const auto* log = new Logger("Queue", "Task");
-    return *log;
+    static detail::Immortal<Logger> log("Queue", "Task");
+    return log.get();
 }
 
 TaskController::TaskController() {
@@ -37,9 +42,19 @@ OperationQueue* TaskController::queue() {
     return ready() ? &sharedQueue() : nullptr;
 }
 
+void detail::noteSubmissionBeforeController() {
+    static std::atomic<bool> noted{false};
+    if (!noted.exchange(true))
+        TaskLog().error("Work was submitted before a TaskController was constructed; it is dropped. "
+                        "Construct one at launch, before submitting tasks.");
+}
+
 void TaskController::performInParallel(const Operations& operations, bool waitUntilFinished) {
-    if (!ready())
+    if (!ready()) {
+        if (!operations.empty())
+            detail::noteSubmissionBeforeController();
         return;
+    }
     sharedQueue().addOperations(operations, waitUntilFinished);
 }
 
@@ -54,8 +69,10 @@ void ensureMainThread(const std::function<void()>& completionHandler) {
 }
 
 void syncronify(const std::function<void(std::function<void()> done)>& callable) {
-    if (!TaskController::ready())
+    if (!TaskController::ready()) {
+        detail::noteSubmissionBeforeController();
         return;
+    }
     auto task = std::make_shared<AsyncTask>([&callable](AsyncTask::CompletionHandler handler) {
         callable([handler] { handler(TaskResult::succeeded()); });
     });

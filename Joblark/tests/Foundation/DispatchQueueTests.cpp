@@ -61,10 +61,11 @@ TEST(DispatchQueue, TimersAndDelayedWorkRunOnTheQueue) {
         if (order.size() == 4)
             finished.set_value();
     };
-    queue.asyncAfter(0.03, [&] { record(30); });
-    queue.asyncAfter(0.01, [&] { record(10); });
+    // All scheduled from one item, so a late start of the queue's thread cannot reorder them.
     queue.async([&] {
         allOnQueue = allOnQueue && RunLoop::current() == queue.runLoop();
+        queue.asyncAfter(std::chrono::milliseconds(30), [&] { record(30); });
+        queue.asyncAfter(0.01, [&] { record(10); });
         Timer::scheduledTimer(0.02, false, [&](Timer&) { record(20); });
         record(0);
     });

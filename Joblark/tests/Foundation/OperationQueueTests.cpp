@@ -116,7 +116,7 @@ TEST(WorkerPoolGrowth, WorkThatBlocksWithoutSayingSoIsStillReplaced) {
     EXPECT_GE(WorkerPool::peakThreadCount(), 8);
 }
 
-TEST(WorkerPoolGrowth, DeclaredBlockingIsReplacedAtOnce) {
+TEST(WorkerPoolGrowth, WaitsNestedInWorkersFinish) {
     OperationQueue queue;
     std::vector<std::shared_ptr<Operation>> inner;
     std::atomic<int> done{0};

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using namespace joblark;
@@ -47,14 +49,31 @@ TEST(TaskControllerSetup, SeriesChainsInListOrder) {
 
 TEST(TaskControllerSetup, SyncronifyBlocksUntilDoneIsCalledElsewhere) {
     useTaskController();
-    std::atomic<bool> doneCalled{false};
-    syncronify([&](std::function<void()> done) {
-        std::thread([done, &doneCalled] {
-            doneCalled = true;
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool returned = false;
+        bool doneBeforeReturn = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread caller;
+    syncronify([&caller, shared](std::function<void()> done) {
+        caller = std::thread([shared, done] {
+            std::unique_lock lock(shared->mutex);
+            // A syncronify that does not block returns meanwhile and says so.
+            shared->changed.wait_for(lock, 200ms, [&] { return shared->returned; });
+            shared->doneBeforeReturn = !shared->returned;
+            lock.unlock();
             done();
-        }).detach();
+        });
     });
-    EXPECT_TRUE(doneCalled);
+    {
+        std::lock_guard lock(shared->mutex);
+        shared->returned = true;
+    }
+    shared->changed.notify_all();
+    caller.join();
+    EXPECT_TRUE(shared->doneBeforeReturn);
 }
 
 TEST(TaskControllerSetup, EnsureMainThreadFromMainAndFromWorkers) {

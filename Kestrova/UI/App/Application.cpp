@@ -29,7 +29,6 @@ DesktopApplication::DesktopApplication(Options options) : context_(std::make_sha
 
     if (options.historyFile)
         context_->history = HistoryRecorder::make(context_->controller, *options.historyFile);
-    context_->syncStatus = SyncStatusMonitor::make(context_->controller);
     StatusNotificationCoordinator::registerDefaults();
     // The desktop's notification service comes with the desktop integration; until then the
     // coordinator only learns the statuses.

@@ -168,6 +168,7 @@ void WindowManager::terminate() {
 }
 
 void WindowManager::closeAll() {
+    observers_.clear();
     for (auto* w : windows())
         w->close();
 }

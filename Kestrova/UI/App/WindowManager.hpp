@@ -39,7 +39,8 @@ public:
     SceneWindow* window(WindowKind kind) const;
     /// Opens the settings dialog over the active window.
     void openSettings();
-    /// Closes every window (before the program ends).
+    /// Closes every window and stops answering the application's notifications (before the
+    /// program ends: another application may follow in the same process, as in the tests).
     void closeAll();
 
 private:

@@ -7,7 +7,6 @@
 
 #include "Forms/ResourceBundle.hpp"
 #include "Presentation/HistoryRecorder.hpp"
-#include "Presentation/SyncStatusMonitor.hpp"
 #include "Shell/AppDelegate.hpp"
 #include "State/AppStateController.hpp"
 
@@ -24,7 +23,6 @@ struct AppContext {
     std::shared_ptr<DesktopPlatform> platform;
     /// Absent when no history is kept (its database could not be opened, or tests).
     std::shared_ptr<HistoryRecorder> history;
-    std::shared_ptr<SyncStatusMonitor> syncStatus;
     ResourceBundle resources{ResourceBundle::main()};
     /// Gives a window the menu bar (or, without one, the commands' shortcuts).
     std::function<void(QMainWindow& window, bool withMenuBar)> installCommands;

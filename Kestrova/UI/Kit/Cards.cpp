@@ -1,5 +1,6 @@
 #include "UI/Kit/Cards.hpp"
 
+#include "UI/Desktop/StatusGlyph.hpp"
 #include "UI/Kit/Palette.hpp"
 #include "UI/Kit/SnapshotListModel.hpp"
 #include "UI/Kit/Views.hpp"
@@ -28,18 +29,17 @@ void paintHistoryBar(QPainter& painter, const QRectF& rect, const HistoryBar& ba
         (rect.width() - spacing * static_cast<double>(visible - 1)) / static_cast<double>(visible);
     if (width <= 0)
         return;
+    QColor unknownTileOutline = palette.color(QPalette::Text);
+    unknownTileOutline.setAlphaF(0.45);
     painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
     double x = rect.left();
     for (const auto& slot : slots) {
         if (slot.hidden)
             continue;
-        if (slot.entry) {
-            const double radius = std::min(HistoryEntry::cornerRadius, width / 2);
-            painter.setBrush(color(slot.entry->tileColor, palette));
-            painter.drawRoundedRect(QRectF(x, rect.top(), width, rect.height()), radius, radius);
-        }
+        // Shaped by status as well as coloured (StatusGlyph.hpp), so the bar reads in greyscale.
+        if (slot.entry)
+            paintStatusTile(painter, QRectF(x, rect.top(), width, rect.height()), slot.entry->tileColor,
+                            color(slot.entry->tileColor, palette), unknownTileOutline);
         x += width + spacing;
     }
     painter.restore();
@@ -274,9 +274,18 @@ void BadgeWidget::setBadge(const QString& title, Color background) {
     update();
 }
 
+namespace {
+// The status glyph before a badge's title: the text's height, and a gap after it.
+int badgeGlyphWidth(const QFontMetrics& metrics, Color background) {
+    return glyphForStatusColor(background) == StatusGlyph::none ? 0 : metrics.ascent() + 4;
+}
+} // namespace
+
 QSize BadgeWidget::sizeHint() const {
     const QFontMetrics metrics(font());
-    const int width = std::max(static_cast<int>(Badge::minimumWidth), metrics.horizontalAdvance(title_) + 20);
+    const int width =
+        std::max(static_cast<int>(Badge::minimumWidth),
+                 metrics.horizontalAdvance(title_) + badgeGlyphWidth(metrics, background_) + 20);
     return {width, metrics.height() + 8};
 }
 
@@ -293,9 +302,20 @@ void BadgeWidget::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(fill);
     painter.drawRoundedRect(QRectF(rect()), Badge::cornerRadius, Badge::cornerRadius);
-    painter.setPen(textColorOn(fill));
-    painter.drawText(rect().adjusted(6, 0, -6, 0), Qt::AlignCenter,
-                     fontMetrics().elidedText(title_, Qt::ElideRight, width() - 12));
+    const QColor ink = textColorOn(fill);
+    const int glyph = badgeGlyphWidth(fontMetrics(), background_);
+    const QString text = fontMetrics().elidedText(title_, Qt::ElideRight, width() - 12 - glyph);
+    // Glyph and title centred together.
+    const int content = glyph + fontMetrics().horizontalAdvance(text);
+    const int left = std::max(6, (width() - content) / 2);
+    if (glyph)
+        paintStatusGlyph(
+            painter,
+            QRectF(left, (height() - fontMetrics().ascent()) / 2.0, glyph - 4, fontMetrics().ascent()),
+            glyphForStatusColor(background_), ink);
+    painter.setPen(ink);
+    painter.drawText(QRect(left + glyph, 0, width() - left - glyph, height()),
+                     Qt::AlignLeft | Qt::AlignVCenter, text);
 }
 
 void BadgeBinding::showBadge(const std::string& title, Color background) {

@@ -168,8 +168,8 @@ OverviewSidebar::OverviewSidebar(std::shared_ptr<AppContext> context,
 
     QPointer<OverviewSidebar> self(this);
     auto& center = joblark::NotificationCenter::defaultCenter();
-    observers_.push_back(center.addObserver(std::string(SyncStatusMonitor::didChange), std::nullopt,
-                                            [self](const joblark::Notification&) {
+    observers_.push_back(center.addObserver(std::string(AppStateController::syncStatusDidChange),
+                                            std::nullopt, [self](const joblark::Notification&) {
                                                 joblark::ensureMainThread([self] {
                                                     if (self)
                                                         self->updateOfflineNotice();
@@ -317,9 +317,7 @@ void OverviewSidebar::applyFilter() {
 }
 
 void OverviewSidebar::updateOfflineNotice() {
-    auto notice = context_->syncStatus ? context_->syncStatus->notice() : std::nullopt;
-    if (notice && !notice->empty())
-        (*notice)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>((*notice)[0])));
+    const auto notice = DashboardHeaderView::offlineText(context_->controller->syncStatus());
     offline_->setText(notice ? toQString(*notice) : QString());
     QPalette colours = offline_->palette();
     QColor fill = color(Color::systemOrange, palette());
@@ -334,15 +332,14 @@ void OverviewSidebar::updatePlaceholder() {
     std::size_t rows = 0;
     for (std::size_t s = 0; s < model_.sectionCount(); ++s)
         rows += model_.rowCount(s);
-    const auto status =
-        context_->syncStatus ? context_->syncStatus->state() : SyncStatusMonitor::State::online;
+    const auto& sync = context_->controller->syncStatus();
     QString text;
     if (rows == 0 && context_->controller->isSignedIn()) {
         if (screen_->filter().isActive())
             text = tr("Nothing matches.");
-        else if (status == SyncStatusMonitor::State::unknown)
+        else if (!sync.lastSuccess && !sync.lastSyncFailed)
             text = tr("Loading…");
-        else if (status == SyncStatusMonitor::State::offline)
+        else if (sync.lastSyncFailed)
             text = tr("Nothing is cached yet: the list fills in once the service can be reached.");
         else
             text = tr("No endpoints or measures yet.\nAdd an endpoint with File ▸ New Endpoint (Ctrl+N).");

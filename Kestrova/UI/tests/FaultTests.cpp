@@ -68,8 +68,8 @@ private Q_SLOTS:
     void theCachedStateShowsAtOnceAndTheWindowSaysItIsOffline() {
         QCOMPARE(rowNames(*overview()->sidebar()).size(), std::size_t(8));
         QTRY_VERIFY_WITH_TIMEOUT(overview()->sidebar()->offlineNotice()->isVisible(), serviceDeadlineMs);
-        QVERIFY(
-            overview()->sidebar()->offlineNotice()->text().startsWith(QStringLiteral("Offline: data from ")));
+        // "Offline" or "Not refreshed (why)", as the last failure was; either way the data is dated.
+        QVERIFY(overview()->sidebar()->offlineNotice()->text().contains(QStringLiteral(": data from ")));
         QCOMPARE(visibleAlerts(), 0); // nobody asked for the first sync
         QVERIFY(!overview()->loginDialog());
     }

@@ -69,11 +69,9 @@ class ScreenshotTests : public QObject {
         harness.app().launch();
         auto* overview = harness.overview();
         overview->resize(1120, 700);
-        const auto& status = harness.app().context()->syncStatus;
-        QTRY_COMPARE_WITH_TIMEOUT(status->state(), SyncStatusMonitor::State::offline, deadlineMs);
-        QVERIFY(overview->sidebar()->offlineNotice()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(overview->sidebar()->offlineNotice()->isVisible(), deadlineMs);
         shoot(overview, QStringLiteral("overview-offline"), name);
-        status->syncDidFinish(true); // as after a sync that reached the service
+        overview->sidebar()->offlineNotice()->hide(); // the other pictures show a window that is online
 
         auto select = [&](const std::string& resource) {
             auto* list = overview->sidebar()->listView();
@@ -135,6 +133,7 @@ class ScreenshotTests : public QObject {
 
         // Signed out: the sign-in dialog over the overview.
         harness.controller().logout();
+        QTRY_VERIFY_WITH_TIMEOUT(!harness.controller().isSignedIn(), deadlineMs);
         QTRY_VERIFY_WITH_TIMEOUT(overview->loginDialog(), deadlineMs);
         shoot(overview->loginDialog(), QStringLiteral("dialog-sign-in"), name);
     }

@@ -82,6 +82,29 @@ TEST_F(CommandLineTest, SignsInShowsStatusAndFollowsItInTheExitStatus) {
     EXPECT_EQ(cli({"status"}).status, 3);
 }
 
+TEST_F(CommandLineTest, TheServiceAddressIsChosenAtSignInAndTheTokenStaysWithIt) {
+    // No address in the environment: the one given at sign-in is remembered.
+    auto run = [&](const std::vector<std::string>& arguments, const std::string& url,
+                   const std::string& input = {}) {
+        return runCommandLine(arguments, home.path(), url, input);
+    };
+    auto refused = run({"login", "--service", "ftp://example.com", "demo@quillnest.local"}, "", "kestrova\n");
+    EXPECT_EQ(refused.status, 64) << refused.output;
+    EXPECT_NE(refused.output.find("is not an http or https service address"), std::string::npos);
+
+    auto login = run({"login", "--service", service.url + "/", "demo@quillnest.local"}, "", "kestrova\n");
+    ASSERT_EQ(login.status, 0) << login.output;
+    EXPECT_LT(run({"status"}, "").status, 3) << "the remembered address answers";
+    std::ifstream credentials(home.path() / "data" / "kestrova" / "credentials.json");
+    const std::string record((std::istreambuf_iterator<char>(credentials)), {});
+    EXPECT_NE(record.find("\"origin\":\"" + service.url + "\""), std::string::npos) << record;
+
+    // Another service (here named by the environment) never gets that token.
+    auto elsewhere = run({"status"}, "http://127.0.0.1:9");
+    EXPECT_EQ(elsewhere.status, 3);
+    EXPECT_NE(elsewhere.output.find("Not signed in"), std::string::npos) << elsewhere.output;
+}
+
 TEST_F(CommandLineTest, ChangesResourcesWithTheFormsRules) {
     ASSERT_TRUE(service.isRunning());
     ASSERT_EQ(cli({"login", "--token"}, service.demoToken + "\n").status, 0);
@@ -136,6 +159,15 @@ TEST_F(CommandLineTest, ServiceFailuresLeaveTheCachedStateAsItWas) {
     TemporaryDirectory faultyDirectory;
     LocalService faulty(faultyDirectory.path(), {"--faults=1", "--faults-seed", "7"});
     ASSERT_TRUE(faulty.isRunning());
+    // The token is kept with the service that issued it; here that service has turned faulty.
+    const auto credentials = home.path() / "data" / "kestrova" / "credentials.json";
+    auto record = joblark::JSON::parse(
+        std::string_view(reinterpret_cast<const char*>(joblark::FileLocations::readFile(credentials)->data()),
+                         joblark::FileLocations::readFile(credentials)->size()));
+    ASSERT_TRUE(record && record->asDictionary());
+    auto moved = *record->asDictionary();
+    moved["origin"] = faulty.url;
+    ASSERT_TRUE(joblark::FileLocations::writeFileAtomically(credentials, *joblark::JSON::write(moved)));
     for (int attempt = 0; attempt < 3; ++attempt) {
         auto status = runCommandLine({"status"}, home.path(), faulty.url);
         EXPECT_EQ(status.status, 3) << status.output;

@@ -168,7 +168,7 @@ std::unique_ptr<ChildProcess> startCommandLine(const std::vector<std::string>& a
             {"XDG_CACHE_HOME", (home / "cache").string()},
             {"XDG_CONFIG_HOME", (home / "config").string()},
             {"XDG_DATA_HOME", (home / "data").string()},
-            {"KESTROVA_SERVICE_URL", serviceUrl},
+            {"KESTROVA_SERVICE_URL", serviceUrl}, // empty: no address from the environment
             // No Secret Service here: the token goes to the private fallback file.
             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"},
             {"LANG", "C.UTF-8"}});

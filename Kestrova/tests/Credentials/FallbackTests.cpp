@@ -50,7 +50,7 @@ TEST_F(FallbackStore, TokenGoesToAPrivateFileWithOneWarning) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    EXPECT_EQ(contents(file), R"({"token":"headless-token"})");
+    EXPECT_EQ(contents(file), R"({"origin":"https://quillnest.example","token":"headless-token"})");
 
     // What a save killed half-way left goes at the next start.
     const auto litter = file.parent_path() / ".credentials.json.tmp-k1ll3d00";

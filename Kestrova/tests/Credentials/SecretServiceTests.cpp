@@ -61,7 +61,7 @@ TEST_F(SecretServiceStore, SavedTokenLoadsBackAndPurgeRemovesIt) {
     // Insert or replace: a second save leaves one record with the new token.
     ASSERT_TRUE(saveCredentials("second token: ünïcode"));
     EXPECT_EQ(loadCredentials(), "second token: ünïcode");
-    EXPECT_EQ(rawStoredSecret(), R"({"token":"second token: ünïcode"})");
+    EXPECT_EQ(rawStoredSecret(), R"({"origin":"https://quillnest.example","token":"second token: ünïcode"})");
     // The keyring answered, so no file copy and no fallback warning.
     EXPECT_FALSE(std::filesystem::exists(CredentialStore::fallbackFile()));
     EXPECT_FALSE(log.contains("No Secret Service answered"));

@@ -2,7 +2,6 @@
 
 #include "Presentation/SceneNotifications.hpp"
 #include "Presentation/StatusChangeNotifier.hpp"
-#include "Presentation/SyncStatusMonitor.hpp"
 
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
@@ -109,50 +108,6 @@ TEST_F(ScreenTest, CoordinatorHonoursMuteAndPreferenceAndClicksSelect) {
     EXPECT_EQ(controller->activityInbox[0].activityType, SceneNotifications::endpointActivityType);
     EXPECT_GT(StatusNotificationCoordinator::tomorrow(now).timeIntervalSince(now), 0);
     EXPECT_LE(StatusNotificationCoordinator::tomorrow(now).timeIntervalSince(now), 25 * 3600);
-}
-
-TEST_F(ScreenTest, SyncStatusFollowsTheEndOfEverySync) {
-    using State = SyncStatusMonitor::State;
-    auto& center = joblark::NotificationCenter::defaultCenter();
-    controller->setCredentials("token");
-    auto monitor = SyncStatusMonitor::make(controller);
-    int changes = 0;
-    auto token = center.addObserver(std::string(SyncStatusMonitor::didChange), std::nullopt,
-                                    [&](const joblark::Notification&) { ++changes; });
-    EXPECT_EQ(monitor->state(), State::unknown);
-    EXPECT_FALSE(monitor->dataFrom()) << "no cache file yet";
-    // What a sync posts at its end: the user, then the endpoint list it fetched (none when it failed).
-    auto sync = [&](bool reached) {
-        center.post(std::string(AppStateController::userDidChange));
-        center.post(std::string(AppStateController::endpointsDidChange),
-                    reached ? joblark::Value(joblark::Array{}) : joblark::Value());
-    };
-    sync(false);
-    EXPECT_EQ(monitor->state(), State::offline);
-    EXPECT_EQ(monitor->notice(), "offline: no data from the service yet");
-    sync(true);
-    EXPECT_EQ(monitor->state(), State::online);
-    EXPECT_FALSE(monitor->notice());
-    const auto fetched = monitor->dataFrom();
-    ASSERT_TRUE(fetched);
-    sync(false);
-    sync(false);
-    EXPECT_EQ(monitor->dataFrom(), fetched) << "the data is as old as the last sync that reached the service";
-    EXPECT_EQ(monitor->notice()->rfind("offline: data from ", 0), 0u);
-    EXPECT_EQ(changes, 3) << "a failure after a failure changes nothing shown";
-    // A list change that is not the end of a sync (a deletion) says nothing about the connection.
-    center.post(std::string(AppStateController::endpointsDidChange), joblark::Value(joblark::Array{}));
-    EXPECT_EQ(monitor->state(), State::offline);
-    controller->setCredentials(std::nullopt);
-    center.post(std::string(AppStateController::didLogout));
-    EXPECT_EQ(monitor->state(), State::unknown);
-    sync(false);
-    EXPECT_EQ(monitor->state(), State::unknown) << "signed out, a sync fails for want of a token";
-
-    // Started from a cache: the data dates from the cache file.
-    controller->save();
-    controller->queue().sync([] {});
-    EXPECT_TRUE(SyncStatusMonitor::make(controller)->dataFrom());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "Presentation/StatusPresentation.hpp"
 
 #include "joblark/Foundation/NotificationCenter.hpp"
+#include "joblark/Foundation/URLSession.hpp"
 
 using namespace kestrova;
 using namespace kestrova::testing;
@@ -286,6 +287,33 @@ TEST_F(OverviewTest, CardsWithoutAHistoryShowTheRecordedOne) {
     EXPECT_FALSE(card({0, 0})->historyBar.slots()[26].entry);
     EXPECT_EQ(card({0, 1})->shortOverview, "0%");
     EXPECT_EQ(card({1, 0})->shortOverview, std::string(unknownUptime)) << "nothing recorded: unknown";
+}
+
+TEST_F(OverviewTest, TheOfflineLineSaysHowOldTheDataIsAndWhy) {
+    auto offline = std::make_shared<RecordingLabel>();
+    overview->headerView.offlineLabel = offline;
+    AppStateController::SyncStatus sync;
+    EXPECT_FALSE(DashboardHeaderView::offlineText(sync)) << "never failed";
+    sync.lastSyncFailed = true;
+    sync.lastError =
+        std::make_shared<joblark::URLSessionError>(joblark::URLSessionError::Code::cannotConnectToHost);
+    EXPECT_EQ(DashboardHeaderView::offlineText(sync), "Offline: no data yet");
+    sync.cacheDate = joblark::Date::fromTimeIntervalSince1970(1'700'000'000);
+    const auto fromCache = DashboardHeaderView::offlineText(sync);
+    ASSERT_TRUE(fromCache);
+    EXPECT_EQ(fromCache->rfind("Offline: data from ", 0), 0u);
+    sync.lastSuccess = joblark::Date::fromTimeIntervalSince1970(1'750'000'000);
+    EXPECT_NE(DashboardHeaderView::offlineText(sync), fromCache)
+        << "a later successful sync is the data's date";
+    sync.lastError = std::make_shared<joblark::GenericError>("Service unavailable");
+    EXPECT_EQ(
+        DashboardHeaderView::offlineText(sync)->rfind("Not refreshed (Service unavailable): data from ", 0),
+        0u);
+
+    overview->headerView.update(sync);
+    EXPECT_FALSE(offline->hidden);
+    overview->headerView.update(AppStateController::SyncStatus{});
+    EXPECT_TRUE(offline->hidden);
 }
 
 TEST_F(OverviewTest, StopsObservingWhenItsOwnWindowCloses) {

@@ -33,6 +33,14 @@ struct RecordingSignIn : SignInService {
         ++finishes;
         c(ok, std::move(error));
     }
+    std::string address = "https://quillnest.example";
+    bool fixed = false;
+    std::string serviceAddress() const override { return address; }
+    bool isServiceAddressFixed() const override { return fixed; }
+    void setServiceAddress(const std::string& origin, std::function<void()> completion) override {
+        address = origin;
+        completion();
+    }
 };
 
 /// A sign-in screen with every element attached.
@@ -105,6 +113,38 @@ TEST(SignIn, CompletenessTrimmingAndTokenPrefixDecideWhatIsSent) {
         EXPECT_EQ(login.indicator->animating, started);
         EXPECT_EQ(login.button->enabled, !started);
     }
+}
+
+TEST(SignIn, AChangedServiceAddressIsCheckedAndTakenBeforeSigningIn) {
+    auto service = std::make_shared<RecordingSignIn>();
+    auto field = std::make_shared<RecordingTextField>();
+    auto note = std::make_shared<RecordingLabel>();
+    LoginScreen login(service);
+    login.screen->serviceAddressField = field;
+    login.screen->serviceAddressNote = note;
+    login.screen->viewDidLoad();
+    EXPECT_EQ(field->value, "https://quillnest.example");
+    EXPECT_TRUE(note->hidden);
+
+    login.email->value = "me@example.com";
+    login.password->value = "secret";
+    field->value = "quillnest.internal"; // no scheme: not an origin
+    login.screen->loginButtonWasPressed();
+    ASSERT_EQ(login.host->alerts.size(), 1u);
+    EXPECT_EQ(login.host->alerts[0].title, "Invalid service address");
+    EXPECT_TRUE(service->logins.empty());
+    EXPECT_EQ(service->address, "https://quillnest.example");
+
+    field->value = " http://127.0.0.1:8787/ ";
+    login.screen->loginButtonWasPressed();
+    EXPECT_EQ(service->address, "http://127.0.0.1:8787");
+    ASSERT_EQ(service->logins.size(), 1u) << "the sign-in goes on at the new address";
+
+    // The environment decides: the field shows its address, cannot change, and says why.
+    service->fixed = true;
+    login.screen->viewDidLoad();
+    EXPECT_FALSE(note->hidden);
+    EXPECT_NE(note->value->find("KESTROVA_SERVICE_URL"), std::string::npos);
 }
 
 TEST(SignIn, EveryResultClearsTheFormAndOnlySuccessCloses) {

@@ -332,18 +332,23 @@ TEST_F(Shell, LaunchSignedInSyncsAndAMissingPluginOnlyDisablesUpdates) {
     EXPECT_TRUE(controller->state->endpoints && !controller->state->endpoints->empty());
     EXPECT_EQ(heard.count["AppStateController.someonePleaseHandleThisError"], 0)
         << "no push check without a remote-notification service, so no failure alert at launch";
+    EXPECT_FALSE(controller->syncStatus().lastSyncFailed);
+    EXPECT_TRUE(controller->syncStatus().lastSuccess);
 
-    // A first sync that fails is nobody's command: no alert (the overview shows it is offline).
-    controller->setCredentials("rejected-token");
-    auto second = std::make_shared<AppDelegate>(windows, platform, [this] {
-        AppDelegate::Options o;
-        o.controller = [this] { return controller; };
-        return o;
-    }());
-    ASSERT_TRUE(second->applicationDidFinishLaunching());
-    ASSERT_TRUE(pumpMainUntil([&] { return heard.count["AppStateController.endpointsDidChange"] == 2; },
+    // A launch sync that fails is not the user's request: the window's offline line says it, no alert.
+    auto rejected = makeController();
+    rejected->setCredentials("not-a-token");
+    AppDelegate::Options failing;
+    failing.controller = [rejected] { return rejected; };
+    failing.pluginFolders = {};
+    auto failingApp = std::make_shared<AppDelegate>(windows, platform, std::move(failing));
+    Heard status({AppStateController::syncStatusDidChange, AppStateController::someonePleaseHandleThisError});
+    ASSERT_TRUE(failingApp->applicationDidFinishLaunching());
+    ASSERT_TRUE(pumpMainUntil([&] { return status.count["AppStateController.syncStatusDidChange"] == 1; },
                               std::chrono::seconds(30)));
-    EXPECT_EQ(heard.count["AppStateController.someonePleaseHandleThisError"], 0);
+    EXPECT_TRUE(rejected->syncStatus().lastSyncFailed);
+    EXPECT_FALSE(rejected->syncStatus().serviceUnreachable());
+    EXPECT_EQ(status.count["AppStateController.someonePleaseHandleThisError"], 0);
 }
 
 // --- the split view ----------------------------------------------------------------------------------

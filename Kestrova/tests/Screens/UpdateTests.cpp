@@ -248,17 +248,13 @@ TEST_F(UpdatePlugin, TheUpdateWindowShowsTheNewestActivityAndOpensOnlyWebLinks) 
 }
 
 TEST_F(UpdatePlugin, LaunchLoadsTheBuiltPluginAndCheckForUpdatesOpensTheUpdateWindow) {
-    joblark::testing::LocalHTTPServer server;
-    server.on("GET", "/demo/appcast.xml", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(std::string(kFeed), "application/rss+xml");
-    });
-    joblark::UserDefaults::standard().set(server.url("/demo/appcast.xml").absoluteString(),
-                                          AppDelegate::kUpdateFeedURL);
+    // The default feed: the demo service's own, which offers a newer version.
+    joblark::UserDefaults::standard().removeObject(AppDelegate::kUpdateFeedURL);
     auto controller = makeController();
     auto windows = std::make_shared<RecordingWindowSystem>();
     AppDelegate::Options options;
     options.controller = [controller] { return controller; };
-    options.applicationVersion = "0.9.0";
+    options.applicationVersion = "0.1.0";
     auto app = std::make_shared<AppDelegate>(windows, std::weak_ptr<Platform>(), std::move(options));
     app->applicationDidFinishLaunching();
     ASSERT_TRUE(app->sparklePlugin) << "the build's plug-in folder is searched";
@@ -270,6 +266,7 @@ TEST_F(UpdatePlugin, LaunchLoadsTheBuiltPluginAndCheckForUpdatesOpensTheUpdateWi
         latest = taken;
     ASSERT_TRUE(latest);
     EXPECT_EQ(UpdateContent::from(*latest).title, "A new version of Kestrova is available!");
+    EXPECT_EQ(latest->userInfo.at("version"), joblark::Value("0.9.0"));
 }
 
 } // namespace

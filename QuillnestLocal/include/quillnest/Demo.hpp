@@ -21,7 +21,10 @@ inline constexpr const char* demoEmail = "demo@quillnest.local";
 inline constexpr const char* demoPassword = "kestrova";
 
 /// Answers of the demo targets under /demo/ (ok, slow, flaky, down, metrics); nothing for other paths.
-std::optional<Reply> demoTarget(const Request& request);
+std::optional<Reply> demoTarget(const Request& request, const std::string& publicUrl = {});
+
+/// The version the demo's update feed offers, so a client's "Check for Updates" has news to show.
+inline constexpr const char* demoFeedVersion = "0.9.0";
 
 /// The metrics body /demo/metrics serves and the reporter reports; `tick` varies the values.
 joblark::Value demoMetrics(std::uint64_t tick);

@@ -10,6 +10,9 @@
 #include <optional>
 #include <string>
 
+// Thread safety: Like every Task: accessors may be called from any thread; set the delegate and request
+// before submitting. Delegate calls arrive on the URL session's thread.
+
 namespace joblark {
 
 class APITask;

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the built models are read once the
+// task has finished.
+
 namespace joblark {
 
 /// The models of a response could not be built (wrong key, wrong shape, no body).

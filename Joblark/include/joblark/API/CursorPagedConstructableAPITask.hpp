@@ -9,6 +9,9 @@
 #include <string>
 #include <type_traits>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the page and its links are read
+// once the task has finished.
+
 namespace joblark {
 
 /// A page task that can make the task for the page after it.

@@ -11,6 +11,9 @@
 #include <string>
 #include <string_view>
 
+// Thread safety: Like every Task: accessors may be called from any thread; set the request before submitting.
+// Progress and completion arrive on the URL session's thread.
+
 namespace joblark {
 
 /// The HTTP verbs, with the resource-style aliases that service tasks name their verb by.

@@ -5,6 +5,8 @@
 #include <compare>
 #include <string>
 
+// Thread safety: Date is an immutable value: safe to share between threads.
+
 namespace joblark {
 
 /// A point in time, independent of any calendar or time zone: seconds since

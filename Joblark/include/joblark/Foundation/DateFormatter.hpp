@@ -22,7 +22,7 @@ enum class DateStyle { none, shortStyle, mediumStyle, longStyle, fullStyle };
 /// ICU's root formats); an unknown zone to UTC.
 ///
 /// Construct once and reuse: building the ICU formatter is the expensive part. string() may be
-/// called from several threads at once (calls are serialised inside).
+/// called from several threads at once (calls are serialised inside): thread-safe.
 class JOBLARK_EXPORT DateFormatter {
 public:
     DateFormatter(DateStyle dateStyle, DateStyle timeStyle, std::optional<std::string> localeId = {},

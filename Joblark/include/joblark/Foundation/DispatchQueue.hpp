@@ -2,9 +2,13 @@
 
 #include "joblark/Foundation/Export.hpp"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+
+// Thread safety: Thread-safe: work may be queued from any thread; it runs one item at a time on the queue's
+// own thread.
 
 namespace joblark {
 
@@ -24,6 +28,10 @@ public:
     /// Runs `work` on the queue and waits for it; runs inline when called from the queue itself.
     void sync(const std::function<void()>& work);
     void asyncAfter(double seconds, std::function<void()> work);
+    template <class Rep, class Period>
+    void asyncAfter(std::chrono::duration<Rep, Period> delay, std::function<void()> work) {
+        asyncAfter(std::chrono::duration<double>(delay).count(), std::move(work));
+    }
     bool isCurrent() const;
     std::shared_ptr<RunLoop> runLoop() const;
 

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string>
 
+// Thread safety: Errors are immutable once made and held as shared_ptr<const Error>: safe to share between
+// threads.
+
 namespace joblark {
 
 class Error;

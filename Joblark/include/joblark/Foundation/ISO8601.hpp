@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+// Thread safety: Free functions without shared state: safe to call from any thread.
+
 namespace joblark {
 
 /// The two internet date-time forms (RFC 3339 profile of ISO 8601) that web services send.

@@ -11,6 +11,9 @@
 #include <string>
 #include <string_view>
 
+// Thread safety: Free functions without shared state: safe to call from any thread (each call parses or
+// writes its own value).
+
 namespace joblark {
 
 /// Why JSON could not be read or written.

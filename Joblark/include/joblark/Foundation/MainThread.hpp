@@ -4,6 +4,9 @@
 
 #include <functional>
 
+// Thread safety: Thread-safe: any thread may run work on the main thread; runSync must not be called on the
+// main thread for work that waits for it.
+
 namespace joblark {
 
 /// The designated main thread: where user-interface work and application state changes run.

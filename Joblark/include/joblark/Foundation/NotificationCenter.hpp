@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 
+// Thread safety: Thread-safe: observers may be added, removed and notifications posted from any thread;
+// callbacks run on the posting thread.
+
 namespace joblark {
 
 struct JOBLARK_EXPORT Notification {

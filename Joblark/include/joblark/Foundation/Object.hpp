@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+// Thread safety: Object has no mutable state of its own; subclasses say what of theirs is thread-safe.
+
 namespace joblark {
 
 /// Base of tasks and model objects. Always owned through std::shared_ptr (make_shared), so that

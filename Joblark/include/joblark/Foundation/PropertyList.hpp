@@ -15,6 +15,9 @@
 #include <type_traits>
 #include <utility>
 
+// Thread safety: Free functions without shared state: safe to call from any thread. A Node is owned by one
+// thread at a time.
+
 namespace joblark {
 
 /// Why a property list could not be written or read.

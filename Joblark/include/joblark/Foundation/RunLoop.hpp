@@ -7,6 +7,9 @@
 #include <memory>
 #include <optional>
 
+// Thread safety: perform, addTimer, stop and wakeUp are thread-safe; run, runUntil and runOnce belong to the
+// loop's own thread.
+
 namespace joblark {
 
 class Timer;

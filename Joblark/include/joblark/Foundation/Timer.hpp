@@ -8,6 +8,9 @@
 #include <memory>
 #include <mutex>
 
+// Thread safety: invalidate() is thread-safe; the block runs on the thread of the loop the timer is scheduled
+// on.
+
 namespace joblark {
 
 class RunLoop;

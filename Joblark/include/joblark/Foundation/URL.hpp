@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+// Thread safety: URL is an immutable value: safe to share between threads.
+
 namespace joblark {
 
 /// One name/value pair of a query, percent-decoded. `value` is absent for "a" and empty for "a=".

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+// Thread safety: A plain value: no synchronisation of its own; build it on one thread, then hand it over.
+
 namespace joblark {
 
 using HTTPHeaderFields = std::vector<std::pair<std::string, std::string>>;

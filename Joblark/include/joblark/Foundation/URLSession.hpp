@@ -7,6 +7,7 @@
 #include "joblark/Foundation/URLRequest.hpp"
 #include "joblark/Foundation/Value.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,6 +16,9 @@
 #include <optional>
 #include <string>
 #include <thread>
+
+// Thread safety: Thread-safe: requests may be started and cancelled from any thread; completions and progress
+// arrive on the session's own thread, exactly once each.
 
 namespace joblark {
 
@@ -119,6 +123,10 @@ public:
     /// Seconds any request may take at most (default 60); a request's own smaller limit wins.
     double timeoutIntervalForRequest() const;
     void setTimeoutIntervalForRequest(double seconds);
+    template <class Rep, class Period>
+    void setTimeoutIntervalForRequest(std::chrono::duration<Rep, Period> timeout) {
+        setTimeoutIntervalForRequest(std::chrono::duration<double>(timeout).count());
+    }
     /// Largest body accepted (default 64 MiB); bigger responses fail with `responseTooLarge`.
     std::size_t maximumResponseSize() const;
     void setMaximumResponseSize(std::size_t bytes);

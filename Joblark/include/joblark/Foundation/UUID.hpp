@@ -11,6 +11,9 @@
 #include <string>
 #include <string_view>
 
+// Thread safety: UUID is an immutable value: safe to share between threads; the device identifier is computed
+// once, thread-safely.
+
 namespace joblark {
 
 /// A 128-bit universally unique identifier (RFC 4122), on libuuid.

@@ -2,13 +2,13 @@
 
 #include "joblark/Foundation/Export.hpp"
 
+#include "joblark/Foundation/Dictionary.hpp"
 #include "joblark/Foundation/Error.hpp"
 #include "joblark/Foundation/Object.hpp"
 
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,13 +16,17 @@
 #include <variant>
 #include <vector>
 
+// Thread safety: A value type: no synchronisation of its own; const members may be called concurrently, a
+// value that one thread changes must not be read by another meanwhile. Objects, errors and task results
+// inside are shared immutably.
+
 namespace joblark {
 
 struct TaskResult; // defined by the task engine; a Value can carry one
 
 class Value;
 using Array = std::vector<Value>;
-using Dictionary = std::map<std::string, Value, std::less<>>;
+using Dictionary = BasicDictionary<Value>;
 using Data = std::vector<std::uint8_t>;
 
 /// The one dynamically typed value: task result values, parsed JSON, stored payloads.

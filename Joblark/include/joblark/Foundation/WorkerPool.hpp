@@ -2,6 +2,8 @@
 
 #include "joblark/Foundation/Export.hpp"
 
+// Thread safety: Thread-safe. BlockingRegion is made and destroyed on the thread that blocks.
+
 namespace joblark {
 
 /// Declares that the calling thread is about to wait for other work (children, the main thread,

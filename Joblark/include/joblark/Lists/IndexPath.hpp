@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <ostream>
 
+// Thread safety: A plain value: no synchronisation of its own.
+
 namespace joblark {
 
 /// A row in a sectioned list.

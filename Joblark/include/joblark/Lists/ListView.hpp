@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+// Thread safety: Main thread only, like the views it drives.
+
 namespace joblark {
 
 /// How list items are told apart: model objects by their own isEqual/hash, everything else by

@@ -17,6 +17,9 @@
 #include <string_view>
 #include <vector>
 
+// Thread safety: Main thread only: items, tasks and fetches belong to the main thread (page tasks run on the
+// shared queue and report back there).
+
 namespace joblark {
 
 /// Which end of a paged list a fetch grows: `next` extends the front (following the front page's
@@ -294,7 +297,8 @@ public:
         list.reserve(n);
         for (std::size_t i = 0; i < n; ++i)
             list.emplace_back(items[i]);
-        StorageController::defaultController().storeValue(Value(std::move(list)), keyName);
+        // A quick-start cache: when it cannot be written, the next start simply fetches.
+        (void)StorageController::defaultController().storeValue(Value(std::move(list)), keyName);
     }
 
 private:

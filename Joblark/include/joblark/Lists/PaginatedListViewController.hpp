@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+// Thread safety: Main thread only.
+
 namespace joblark {
 
 /// The toolkit-free part of a table screen: owns its table view and loads it once.

@@ -8,6 +8,9 @@
 #include <functional>
 #include <optional>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the completion handler may be
+// called from any thread, once.
+
 namespace joblark {
 
 /// A task whose work finishes it later through a completion handler, from any thread.

@@ -6,6 +6,9 @@
 
 #include <functional>
 
+// Thread safety: Like every Task: accessors may be called from any thread; replace the block only before
+// submitting.
+
 namespace joblark {
 
 /// Runs a block that may throw; a thrown error is reported and makes the task fail.
@@ -18,6 +21,7 @@ public:
 
     bool alwaysPerform() const { return alwaysPerform_; }
     virtual Block block() const;
+    /// Replace the block only before the task is submitted: the run reads it without a copy.
     virtual void setBlock(Block block);
 
     bool shouldPerform() const override { return alwaysPerform_ || Task::shouldPerform(); }

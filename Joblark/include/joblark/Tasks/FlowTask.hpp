@@ -4,6 +4,9 @@
 
 #include "joblark/Tasks/LazyTask.hpp"
 
+// Thread safety: Like every Task: accessors may be called from any thread; the branch tasks are fixed at
+// construction.
+
 namespace joblark {
 
 /// A lazy task that always runs and branches on its predecessors: the success task when all of

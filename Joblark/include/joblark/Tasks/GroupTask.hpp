@@ -7,6 +7,9 @@
 #include <memory>
 #include <vector>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the children are fixed at
+// construction and submitted by the composite itself.
+
 namespace joblark {
 
 /// Runs its children all at once on the shared queue and waits for them. Its result sums them up:

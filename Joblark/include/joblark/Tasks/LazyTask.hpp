@@ -10,6 +10,9 @@
 #include <optional>
 #include <vector>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the generator runs once, on the
+// thread that runs the task (the main thread for LazyUITask).
+
 namespace joblark {
 
 /// Builds its work when it starts (from what its predecessors produced), runs the generated task on

@@ -12,6 +12,9 @@
 #include <optional>
 #include <string>
 
+// Thread safety: Like every Task: accessors may be called from any thread; the first of notification and
+// time-out wins, whichever threads they arrive on.
+
 namespace joblark {
 
 /// Waits for a notification on the default centre, or for a time-out, whichever comes first; then

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <optional>
 
+// Thread safety: Like every Task: accessors may be called from any thread; change the retry settings only
+// before submitting.
+
 namespace joblark {
 
 /// Calls its block up to maxRetries times, until an attempt throws nothing; waits retryDelay

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <functional>
 
+// Thread safety: Like every Operation: members may be called from any thread; the state changes on the main
+// thread.
+
 namespace joblark {
 
 /// A plain operation (not a task) around a block that is handed a completion handler. It goes from

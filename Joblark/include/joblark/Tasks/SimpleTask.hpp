@@ -4,6 +4,8 @@
 
 #include "joblark/Tasks/Task.hpp"
 
+// Thread safety: Like every Task: accessors may be called from any thread; run() runs on the queue's thread.
+
 namespace joblark {
 
 /// A synchronous task: its work is run(), on the queue's thread. When run() leaves the status

@@ -15,6 +15,9 @@
 #include <type_traits>
 #include <vector>
 
+// Thread safety: Not thread-safe: a StorageController value is used from one thread at a time (the shared
+// instance's accessors are thread-safe).
+
 namespace joblark {
 
 namespace detail {
@@ -146,7 +149,8 @@ public:
 
     /// Archives `object` under `key` and writes the whole store. False when it cannot be archived
     /// (logged; the store is unchanged) or when the file could not be written.
-    bool storeValue(const Value& object, std::string_view key);
+    [[nodiscard("false means the store was not written")]] bool storeValue(const Value& object,
+                                                                           std::string_view key);
 
     /// Empties the store and writes the empty store.
     void purge();

@@ -63,6 +63,10 @@ JOBLARK_EXPORT std::ostream& operator<<(std::ostream& out, const TaskResult& res
 
 /// Base of every unit of background work: lifecycle, refusal when a dependency did not succeed,
 /// collected errors and the results of its dependencies. Subclasses supply main() or run().
+///
+/// Thread safety: every accessor may be called from any thread. The status and the error count
+/// are atomics, so the run path (shouldPerform, settling the result, finishing) takes no lock;
+/// values and error lists are copied under the task's field lock.
 class JOBLARK_EXPORT Task : public Operation {
 public:
     enum class State : std::uint8_t { Ready = 0, Executing = 1, Finished = 2 };
@@ -82,7 +86,8 @@ public:
     virtual void setResult(TaskResult result);
     /// Results of the dependencies that are tasks, in dependency order.
     virtual std::vector<TaskResult> previousTaskResults() const;
-    /// True when every task dependency succeeded (or there are none).
+    /// True when every task dependency succeeded (or there are none). Reads the dependency list
+    /// without a lock: meant for the task's own start, once its dependencies are wired.
     virtual bool shouldPerform() const;
     virtual State state() const;
     /// Every write sends will/did-change notifications for the old and the new state's key, even
@@ -122,7 +127,12 @@ protected:
 private:
     std::optional<std::string> tag_;
     std::vector<ErrorPtr> errors_;
-    TaskResult result_;
+    std::optional<Dictionary> values_;
+    // Written under the field lock (values and errors) or by compare-and-swap (settling); read
+    // without it, so that the run path of a task costs no lock.
+    std::atomic<TaskStatus::Case> status_{TaskStatus::unknown};
+    std::atomic<bool> hasValues_{false};
+    std::atomic<std::size_t> errorCount_{0};
     std::atomic<State> state_{State::Ready};
 };
 

@@ -15,8 +15,16 @@ namespace joblark {
 
 class APITaskDelegate; // the API layer supplies the delegate forms below
 
+namespace detail {
+/// Logs, once per process, that work was submitted before a TaskController existed.
+JOBLARK_EXPORT void noteSubmissionBeforeController();
+} // namespace detail
+
 /// The one shared queue every task runs on, and the ways to submit work to it. Until a
-/// TaskController has been constructed, submissions are silently dropped.
+/// TaskController has been constructed, submissions are dropped (the first one is logged).
+///
+/// Thread safety: every member may be called from any thread. Waiting submissions made on a worker
+/// of the queue run queued work meanwhile, so composites nest without holding a thread each.
 class JOBLARK_EXPORT TaskController {
 public:
     using Operations = std::vector<std::shared_ptr<Operation>>;
@@ -35,14 +43,19 @@ public:
     static void performInSeries(const Operations& operations, bool waitUntilFinished);
 
     template <class T>
-    requires std::derived_from<T, Operation>
-    static void performInParallel(const std::vector<std::shared_ptr<T>>& operations, bool waitUntilFinished) {
-        performInParallel(Operations(operations.begin(), operations.end()), waitUntilFinished);
+    requires(std::derived_from<T, Operation> && !std::same_as<T, Operation>) static void performInParallel(
+        const std::vector<std::shared_ptr<T>>& operations, bool waitUntilFinished) {
+        if (auto* shared = queue())
+            shared->addOperations(operations, waitUntilFinished);
+        else if (!operations.empty())
+            detail::noteSubmissionBeforeController();
     }
     template <class T>
-    requires std::derived_from<T, Operation>
-    static void performInSeries(const std::vector<std::shared_ptr<T>>& operations, bool waitUntilFinished) {
-        performInSeries(Operations(operations.begin(), operations.end()), waitUntilFinished);
+    requires(std::derived_from<T, Operation> && !std::same_as<T, Operation>) static void performInSeries(
+        const std::vector<std::shared_ptr<T>>& operations, bool waitUntilFinished) {
+        for (std::size_t i = 1; i < operations.size(); ++i)
+            operations[i]->addDependency(operations[i - 1]);
+        performInParallel(operations, waitUntilFinished);
     }
 
     /// Sets `delegate` on every API task among the operations (replacing any it had), then submits.

@@ -1,0 +1,33 @@
+# Builds and runs the example in the README, exactly as written there, against the installed package.
+file(REMOVE_RECURSE "${WORK_DIR}")
+set(prefix "${WORK_DIR}/prefix")
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(READ "${README}" readme)
+string(REGEX MATCH "<!-- joblark-example:begin -->\n```cpp\n(.*)```\n<!-- joblark-example:end -->" found "${readme}")
+if(NOT found)
+  message(FATAL_ERROR "no example between the joblark-example markers in ${README}")
+endif()
+file(WRITE "${WORK_DIR}/example/example.cpp" "${CMAKE_MATCH_1}")
+file(WRITE "${WORK_DIR}/example/CMakeLists.txt" "cmake_minimum_required(VERSION 3.25)
+project(ReadmeExample LANGUAGES CXX)
+find_package(Joblark 0.2 REQUIRED)
+add_executable(example example.cpp)
+target_link_libraries(example PRIVATE Joblark::joblark)
+")
+
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+run(${CMAKE_COMMAND} -S "${WORK_DIR}/example" -B "${WORK_DIR}/build" -G Ninja
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+run(${CMAKE_COMMAND} --build "${WORK_DIR}/build")
+run("${WORK_DIR}/build/example")
+if(NOT last_output STREQUAL "answer: 42\n")
+  message(FATAL_ERROR "the README example printed '${last_output}', not 'answer: 42'")
+endif()
