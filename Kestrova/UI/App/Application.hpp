@@ -24,6 +24,8 @@ public:
         std::optional<std::vector<std::filesystem::path>> pluginFolders;
         /// The local history's database; none is kept when absent.
         std::optional<std::filesystem::path> historyFile = HistoryStore::defaultLocation();
+        /// Where status changes are told; the coordinator only learns the statuses when absent.
+        std::shared_ptr<DesktopNotificationService> notifications;
     };
 
     explicit DesktopApplication(Options options);
@@ -39,6 +41,7 @@ public:
     const std::shared_ptr<AppContext>& context() const { return context_; }
     AppDelegate& appDelegate() { return *context_->appDelegate; }
     AppStateController& controller() { return *context_->controller; }
+    StatusNotificationCoordinator& notifications() { return *notifications_; }
 
     /// Closes the windows, stops the timer and writes the state (before the program ends).
     void shutDown();
@@ -50,7 +53,8 @@ private:
     bool shutDown_ = false;
 };
 
-/// Starts Qt and the application on the core, opens the first window and runs the event loop.
+/// Starts Qt, hands the request to a running instance or becomes it (tray, desktop notifications),
+/// opens the first window and runs the event loop.
 int runApplication(int argc, char* argv[]);
 
 } // namespace kestrova::ui
