@@ -17,8 +17,14 @@
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/UserDefaults.hpp"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
 
 #include <map>
@@ -56,6 +62,21 @@ class ScreenshotTests : public QObject {
             lightness_[shot] = meanLightness(image);
         else
             QVERIFY2(meanLightness(image) < lightness_[shot] - 0.3, qPrintable(shot));
+        // Every control in view can be told apart by a screen reader.
+        int controls = 0;
+        for (auto* control : widget->findChildren<QWidget*>()) {
+            const bool interactive =
+                qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
+                qobject_cast<QAbstractSlider*>(control) || qobject_cast<QAbstractItemView*>(control);
+            if (!interactive || !control->isVisibleTo(widget) || qobject_cast<QScrollBar*>(control))
+                continue;
+            auto* accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable(shot + QStringLiteral(": a ") + control->metaObject()->className() +
+                                QStringLiteral(" without a name, ") + control->objectName()));
+            ++controls;
+        }
+        QVERIFY2(controls > 0, qPrintable(shot));
     }
 
     void shootAll(const QString& name, const QPalette& palette) {
