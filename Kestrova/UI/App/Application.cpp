@@ -52,6 +52,9 @@ DesktopApplication::DesktopApplication(Options options) : context_(std::make_sha
 
 DesktopApplication::~DesktopApplication() {
     shutDown();
+    // The delegate holds the window manager, which holds the context: let go of the delegate so
+    // both can go (windows still closing keep the context, not the delegate).
+    context_->appDelegate.reset();
 }
 
 void DesktopApplication::launch() {

@@ -29,13 +29,14 @@ void WindowManager::observe() {
     // the active window shows them the same way rather than nobody at all.
     observers_.push_back(center.addObserver(
         std::string(AppStateController::someonePleaseHandleThisError), std::nullopt,
-        [this](const joblark::Notification& notification) {
-            joblark::ensureMainThread([this, error = notification.object.asError()] {
-                if (window(WindowKind::overview))
+        [weak = weak_from_this()](const joblark::Notification& notification) {
+            joblark::ensureMainThread([weak, error = notification.object.asError()] {
+                auto self = weak.lock();
+                if (!self || self->window(WindowKind::overview))
                     return;
                 QWidget* over = QApplication::activeWindow();
-                if (!over && !windows().empty())
-                    over = windows().back();
+                if (!over && !self->windows().empty())
+                    over = self->windows().back();
                 if (!over)
                     return;
                 Alert alert;
@@ -53,10 +54,12 @@ void WindowManager::observe() {
     // Signing out from the dashboard or the preferences must still end at the sign-in dialog, which
     // the overview window shows.
     observers_.push_back(center.addObserver(
-        std::string(AppStateController::didLogout), std::nullopt, [this](const joblark::Notification&) {
-            joblark::ensureMainThread([this] {
-                if (!window(WindowKind::overview) && context_->appDelegate)
-                    context_->appDelegate->openOverviewOrMakeKeyAndVisible();
+        std::string(AppStateController::didLogout), std::nullopt,
+        [weak = weak_from_this()](const joblark::Notification&) {
+            joblark::ensureMainThread([weak] {
+                auto self = weak.lock();
+                if (self && !self->window(WindowKind::overview) && self->context_->appDelegate)
+                    self->context_->appDelegate->openOverviewOrMakeKeyAndVisible();
             });
         }));
 }

@@ -18,7 +18,7 @@
 
 namespace kestrova::ui {
 
-class WindowManager : public WindowSystem {
+class WindowManager : public WindowSystem, public std::enable_shared_from_this<WindowManager> {
 public:
     explicit WindowManager(std::shared_ptr<AppContext> context);
     ~WindowManager() override;
