@@ -191,7 +191,7 @@ struct Overview {
         app = std::make_unique<kestrova::ui::DesktopApplication>(options);
         app->launch();
         window = qobject_cast<kestrova::ui::OverviewWindow*>(
-            app->windows().window(kestrova::ui::WindowKind::overview));
+            app->windows().window(kestrova::WindowKind::overview));
         if (!window)
             std::abort();
         window->resize(900, 900);
