@@ -40,6 +40,15 @@ void CardCell::layoutSubviews(double width) {
     }
 }
 
+void CardCell::showRecordedHistory(const std::vector<HistoryPoint>& recorded,
+                                   const std::optional<joblark::Date>& updatedAt) {
+    historyBar.showHistory(recorded);
+    shortOverview = uptimeText(recorded);
+    fullOverview = overviewText(*shortOverview, updatedAt);
+    overviewLabelText = fullOverview;
+    detailText = *fullOverview;
+}
+
 template <class Resource>
 void CardCell::configureCard(const Resource& resource) {
     fullOverview = overviewText(resource);

@@ -10,11 +10,16 @@
 
 #include "joblark/Lists/ListView.hpp"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace kestrova {
+
+/// The entries recorded locally for a resource id, newest first; null when none are known. Cards of
+/// a resource without a history (a cached state keeps none) show these instead of an empty bar.
+using RecordedHistory = std::function<const std::vector<HistoryPoint>*(const std::string& resourceId)>;
 
 /// A card of the overview list: name, overview text and history bar. Configured from a resource,
 /// then laid out at the width it gets: under 250 points only the uptime and the 15 newest tiles show.
@@ -32,6 +37,9 @@ public:
     std::optional<std::string> shortOverview;
 
     void layoutSubviews(double width);
+    /// Bar and uptime from locally recorded entries, for a resource the state has no history of.
+    void showRecordedHistory(const std::vector<HistoryPoint>& recorded,
+                             const std::optional<joblark::Date>& updatedAt);
 
 protected:
     template <class Resource>
@@ -68,6 +76,8 @@ public:
 
     void configure(const Endpoint& endpoint);
     void configure(const Measure& measure);
+    /// The bar from locally recorded entries, for a resource the state has no history of.
+    void showRecordedHistory(const std::vector<HistoryPoint>& recorded) { historyBar.showHistory(recorded); }
 
 private:
     template <class Resource>

@@ -88,6 +88,15 @@ void DashboardCollectionViewController::reload() {
     dataSource().apply(std::move(snapshot), false);
 }
 
+template <class Resource>
+void DashboardCollectionViewController::showRecorded(EndpointOverviewCell& cell,
+                                                     const Resource& resource) const {
+    if (resource.history || !resource.id || !recordedHistory)
+        return;
+    if (const auto* recorded = recordedHistory(*resource.id))
+        cell.showRecordedHistory(*recorded);
+}
+
 EndpointOverviewCell DashboardCollectionViewController::cellFor(const Identifier& item) const {
     EndpointOverviewCell cell;
     const auto& state = controller_->state;
@@ -97,12 +106,14 @@ EndpointOverviewCell DashboardCollectionViewController::cellFor(const Identifier
         for (const auto& endpoint : *state->endpoints)
             if (endpoint && endpoint->id == item.id) {
                 cell.configure(*endpoint);
+                showRecorded(cell, *endpoint);
                 return cell;
             }
     if (state->measures)
         for (const auto& measure : *state->measures)
             if (measure && measure->id == item.id) {
                 cell.configure(*measure);
+                showRecorded(cell, *measure);
                 return cell;
             }
     return cell;

@@ -39,6 +39,8 @@ public:
     joblark::TableView collectionView;
     std::weak_ptr<DashboardCollectionView> grid;
     CenterTopAlignedCollectionViewFlowLayout layout;
+    /// Bars for resources the state has no history of (a cached state, offline).
+    RecordedHistory recordedHistory;
 
     DashboardCollectionDataSource& dataSource();
     void dropDataSource() { dataSource_.reset(); }
@@ -58,6 +60,8 @@ public:
     EndpointOverviewCell cellFor(const Identifier& item) const;
 
 private:
+    template <class Resource>
+    void showRecorded(EndpointOverviewCell& cell, const Resource& resource) const;
     void showError(const joblark::ErrorPtr& error, std::string_view alertTitle);
 
     std::shared_ptr<AppStateController> controller_;

@@ -165,18 +165,28 @@ void DashboardViewController::setFilter(OverviewFilter filter) {
     reload();
 }
 
+template <class Resource>
+void DashboardViewController::showRecorded(CardCell& cell, const Resource& resource) const {
+    if (resource.history || !resource.id || !recordedHistory)
+        return;
+    if (const auto* recorded = recordedHistory(*resource.id))
+        cell.showRecordedHistory(*recorded, resource.updatedAt);
+}
+
 joblark::TableViewCellPtr DashboardViewController::cellFor(const Identifier& item, SectionKind kind) {
     const auto& state = controller_->state;
     if (state && kind == SectionKind::endpoints) {
         if (auto endpoint = findById(state->endpoints, endpointIndex_, item.id)) {
             auto cell = std::make_shared<EndpointCardCell>();
             cell->configure(*endpoint);
+            showRecorded(*cell, *endpoint);
             return cell;
         }
     } else if (state && kind == SectionKind::measures) {
         if (auto measure = findById(state->measures, measureIndex_, item.id)) {
             auto cell = std::make_shared<MeasureCardCell>();
             cell->configure(*measure);
+            showRecorded(*cell, *measure);
             return cell;
         }
     }
@@ -447,14 +457,14 @@ void DashboardViewController::prepare(const std::string& segueIdentifier,
     auto tableWidget = table.lock();
     const auto selected = tableWidget ? tableWidget->indexPathForSelectedRow() : std::nullopt;
     if (segueIdentifier == showEndpointDetail) {
+        // The row's resource in the order shown: with a filter or sort, the row is not the list index.
         if (auto detail = std::dynamic_pointer_cast<EndpointDetailViewController>(destination);
             detail && selected)
-            detail->endpoint =
-                controller_->state ? at(controller_->state->endpoints, selected->row) : nullptr;
+            detail->endpoint = endpointAt(*selected);
     } else if (segueIdentifier == showMeasureDetail) {
         if (auto detail = std::dynamic_pointer_cast<MeasureDetailViewController>(destination);
             detail && selected)
-            detail->measure = controller_->state ? at(controller_->state->measures, selected->row) : nullptr;
+            detail->measure = measureAt(*selected);
     }
 }
 

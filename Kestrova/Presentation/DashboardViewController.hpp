@@ -99,6 +99,8 @@ public:
     /// The headless table the widget renders; it hears every snapshot the data source applies.
     joblark::TableView tableView;
     std::weak_ptr<DashboardTableView> table;
+    /// Bars and uptime for resources the state has no history of (a cached state, offline).
+    RecordedHistory recordedHistory;
 
     /// Created on first use; dropped when the window goes away.
     DashboardDataSource& tableViewDataSource();
@@ -149,6 +151,8 @@ public:
     static std::string deleteConfirmationMessage(const std::optional<std::string>& name);
 
 private:
+    template <class Resource>
+    void showRecorded(CardCell& cell, const Resource& resource) const;
     joblark::TableViewCellPtr cellFor(const Identifier& item, SectionKind kind);
     void deselectSelectedRow();
     void selectResource(SectionKind kind, const std::string& id);

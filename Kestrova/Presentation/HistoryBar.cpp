@@ -28,15 +28,29 @@ Color tileColor(const Check& check) {
 Color tileColor(const Assessment& assessment) {
     return colorOf(assessment.status);
 }
+Color tileColor(const HistoryPoint& point) {
+    return colorOf(point.status);
+}
+
+namespace {
 
 template <class Item>
-void HistoryBar::rebuild(const std::vector<std::shared_ptr<Item>>& items) {
+Color tileOf(const std::shared_ptr<Item>& item) {
+    return item ? tileColor(*item) : Color::systemGreen;
+}
+Color tileOf(const HistoryPoint& point) {
+    return tileColor(point);
+}
+
+} // namespace
+
+template <class Items>
+void HistoryBar::rebuild(const Items& items) {
     const std::size_t shown = std::min(items.size(), slotCount);
     slots_.assign(slotCount, Slot{});
     // The first item of the list is the newest: it takes the rightmost slot.
     for (std::size_t k = 0; k < shown; ++k) {
-        const auto& item = items[k];
-        slots_[slotCount - 1 - k].entry = HistoryEntry{item ? tileColor(*item) : Color::systemGreen};
+        slots_[slotCount - 1 - k].entry = HistoryEntry{tileOf(items[k])};
     }
 }
 
@@ -45,6 +59,9 @@ void HistoryBar::showHistory(const std::vector<std::shared_ptr<Check>>& checks) 
 }
 void HistoryBar::showHistory(const std::vector<std::shared_ptr<Assessment>>& assessments) {
     rebuild(assessments);
+}
+void HistoryBar::showHistory(const std::vector<HistoryPoint>& recorded) {
+    rebuild(recorded);
 }
 
 void HistoryBar::showRecentHalf() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "History/HistoryStore.hpp"
 #include "Model/Assessment.hpp"
 #include "Model/Check.hpp"
 #include "Presentation/ViewKit.hpp"
@@ -22,6 +23,7 @@ struct HistoryEntry {
 /// an item without status.
 Color tileColor(const Check& check);
 Color tileColor(const Assessment& assessment);
+Color tileColor(const HistoryPoint& point);
 
 /// A row of 30 equal slots, 4 points apart, each a tile or an empty placeholder. The newest item
 /// (first in the service's list) sits at the right end and the bar fills from the right.
@@ -39,6 +41,8 @@ public:
     /// Rebuilds every slot; of a list longer than 30, the 30 newest are shown.
     void showHistory(const std::vector<std::shared_ptr<Check>>& checks);
     void showHistory(const std::vector<std::shared_ptr<Assessment>>& assessments);
+    /// The same from entries recorded locally, newest first (a cached state keeps no histories).
+    void showHistory(const std::vector<HistoryPoint>& recorded);
     /// Hides the leftmost half of the slots (the older entries) for narrow cards.
     void showRecentHalf();
     void showAll();
@@ -46,8 +50,8 @@ public:
     const std::vector<Slot>& slots() const { return slots_; }
 
 private:
-    template <class Item>
-    void rebuild(const std::vector<std::shared_ptr<Item>>& items);
+    template <class Items>
+    void rebuild(const Items& items);
 
     std::vector<Slot> slots_ = std::vector<Slot>(slotCount);
 };

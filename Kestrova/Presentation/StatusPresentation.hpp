@@ -3,10 +3,12 @@
 // How every front end shows the state of the account: the overall status, the uptime and overview
 // texts of a card, and the tiles of its 30-slot history bar.
 
+#include "History/HistoryStore.hpp"
 #include "Model/AppState.hpp"
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,10 +45,20 @@ inline constexpr std::string_view unknownUptime = "\u2013";
 /// "96%": the share of ok entries, truncated; `unknownUptime` without a history, "" for an empty one.
 std::string uptimeText(const Endpoint& endpoint);
 std::string uptimeText(const Measure& measure);
+/// The same over entries recorded locally.
+std::string uptimeText(const std::vector<HistoryPoint>& recorded);
 
 /// The uptime text and, when the resource was ever updated, that time of day in the user's locale,
 /// joined with ", ".
 std::string overviewText(const Endpoint& endpoint);
 std::string overviewText(const Measure& measure);
+std::string overviewText(std::string uptime, const std::optional<joblark::Date>& updatedAt);
+
+/// A digest of what a card shows of a resource: name, last status, update time and each history
+/// entry's id and status. Two versions of a resource with equal digests draw the same card. The
+/// update time alone does not tell: the cache keeps no histories, so the first sync brings them
+/// with an unchanged update time.
+std::uint64_t contentSignature(const Endpoint& endpoint);
+std::uint64_t contentSignature(const Measure& measure);
 
 } // namespace kestrova

@@ -72,8 +72,10 @@ public:
     static std::optional<Identifier> identifier(std::string_view activityType);
 
     static constexpr std::string_view showAddEndpointNotification = SceneNotifications::showAddEndpoint;
-    static constexpr std::string_view deleteSelectedResourceNotification = SceneNotifications::deleteSelectedResource;
-    static constexpr std::string_view shouldSelectEndpointNotification = SceneNotifications::shouldSelectEndpoint;
+    static constexpr std::string_view deleteSelectedResourceNotification =
+        SceneNotifications::deleteSelectedResource;
+    static constexpr std::string_view shouldSelectEndpointNotification =
+        SceneNotifications::shouldSelectEndpoint;
     static constexpr std::string_view shouldDisplayAlertNotification = SceneNotifications::shouldDisplayAlert;
 
     /// The update feed's address in the preferences; the service's "/demo/appcast.xml" when unset.
@@ -96,7 +98,7 @@ public:
 
     /// Launch (the delegate is owned through std::shared_ptr by then), in order: the task controller, the
     /// defaults, the state controller (a first sync and the push check when signed in), the update plug-in.
-    /// Returns true.
+    /// The first sync reports no failure: the overview says it is offline instead. Returns true.
     bool applicationDidFinishLaunching();
 
     /// Absent until launch, and when the plug-in failed to load.

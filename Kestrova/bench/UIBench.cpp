@@ -1,7 +1,7 @@
 // The desktop client's figures, each beside a bare Qt baseline measured in the same run:
-//   overview reload of 1,000 endpoints + 1,000 measures (snapshot from the model objects, difference,
-//        model update, paint of one viewport) vs. a QListView + QStringListModel of the same 2,000
-//        names (new list, paint of one viewport)
+//   overview reload of 1,000 endpoints + 1,000 measures in the real overview window (the screen's
+//        snapshot, difference, model update, paint of one viewport) vs. a QListView + QStringListModel of the
+//        same 2,000 names (new list, paint of one viewport)
 //   a reload where 10 of the 2,000 rows changed: the cards painted again are counted
 //   cold start to the first painted window: kestrova from a cache of 1,000 endpoints vs. a bare
 //        QMainWindow (this file built with KESTROVA_BARE_WINDOW), time and peak memory
@@ -49,12 +49,16 @@ int main(int argc, char* argv[]) {
 #include "Model/Application.hpp"
 #include "Model/User.hpp"
 #include "Presentation/Cards.hpp"
+#include "State/AppStateController.hpp"
+#include "UI/App/Application.hpp"
 #include "UI/Kit/Cards.hpp"
 #include "UI/Kit/Dialogs.hpp"
 #include "UI/Kit/MainLoop.hpp"
 #include "UI/Kit/SnapshotListModel.hpp"
+#include "UI/Overview/OverviewWindow.hpp"
 
 #include "joblark/Foundation/UUID.hpp"
+#include "joblark/Foundation/UserDefaults.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -162,50 +166,55 @@ Snapshot snapshotOf(const Resources& r) {
     return snapshot;
 }
 
-// The overview list as the window will hold it: the snapshot model, the card delegate, one viewport.
+fs::path scratch();
+
+// The real overview window on a controller holding the 2,000 resources: the list's reload goes
+// through the overview screen, its snapshot, the reconciliation, the Qt model and the card delegate.
 struct Overview {
-    kestrova::ui::SnapshotListModel model;
-    kestrova::ui::CardListView view;
+    std::shared_ptr<kestrova::AppStateController> controller;
+    std::unique_ptr<kestrova::ui::DesktopApplication> app;
+    kestrova::ui::OverviewWindow* window = nullptr;
 
     Overview() {
-        model.setCellProvider(
-            [](const joblark::IndexPath& path, const std::any&) -> joblark::TableViewCellPtr {
-                const auto& r = resources();
-                if (path.section == 0) {
-                    auto cell = std::make_shared<kestrova::EndpointCardCell>();
-                    cell->configure(*r.endpoints[path.row]);
-                    return cell;
-                }
-                auto cell = std::make_shared<kestrova::MeasureCardCell>();
-                cell->configure(*r.measures[path.row]);
-                return cell;
-            });
-        reload();
-        view.setModel(&model);
-        view.resize(400, 800);
-        view.show();
+        controller = kestrova::AppStateController::make(scratch() / "overview" / "AppState.plist");
+        auto state = std::make_shared<kestrova::AppState>();
+        state->user = std::make_shared<kestrova::User>();
+        state->user->id = "1";
+        state->endpoints.emplace(resources().endpoints);
+        state->measures.emplace(resources().measures);
+        controller->state = state;
+        controller->setCredentials("bench-token");
+        kestrova::ui::DesktopApplication::Options options;
+        options.controller = controller;
+        options.pluginFolders = std::vector<fs::path>{};
+        options.historyFile = std::nullopt;
+        app = std::make_unique<kestrova::ui::DesktopApplication>(options);
+        app->launch();
+        window = qobject_cast<kestrova::ui::OverviewWindow*>(
+            app->windows().window(kestrova::WindowKind::overview));
+        if (!window)
+            std::abort();
+        window->resize(900, 900);
         QCoreApplication::processEvents();
     }
-    void reload() {
-        model.apply(
-            snapshotOf(resources()), [](const Identifier& s) { return s.id; },
-            [](const Identifier& s) {
-                return QString::fromStdString(s.id == "Endpoint-Section" ? "Endpoints" : "Measures");
-            },
-            [](const Identifier& row) { return row.id; });
+    ~Overview() {
+        app.reset();
+        controller->queue().sync([] {});
     }
-    void paint() { view.viewport()->repaint(); }
+    kestrova::ui::CardListView& view() { return *window->sidebar()->listView(); }
+    void reload() { window->list()->reload(); }
+    void paint() { view().viewport()->repaint(); }
 };
 
 void BM_Overview_ReloadOf2000AndPaint(benchmark::State& state) {
     Overview overview;
-    overview.view.cardDelegate()->resetCardsPainted();
+    overview.view().cardDelegate()->resetCardsPainted();
     for (auto _ : state) {
         overview.reload();
         overview.paint();
     }
     state.counters["cards_painted_per_reload"] =
-        benchmark::Counter(static_cast<double>(overview.view.cardDelegate()->cardsPainted()),
+        benchmark::Counter(static_cast<double>(overview.view().cardDelegate()->cardsPainted()),
                            benchmark::Counter::kAvgIterations);
 }
 
@@ -260,7 +269,7 @@ void BM_Overview_SnapshotAndDifferenceOnly(benchmark::State& state) {
 // 10 of 2,000 rows checked again (new update time); what the view paints afterwards is counted.
 void BM_Overview_ReloadWith10ChangedAndRepaint(benchmark::State& state) {
     Overview overview;
-    overview.view.resize(400, 1800); // the 10 changed rows (every other one from the top) all in view
+    overview.window->resize(900, 1900); // the 10 changed rows (every other one from the top) all in view
     QCoreApplication::processEvents();
     auto& r = resources();
     std::size_t painted = 0, iterations = 0;
@@ -271,11 +280,11 @@ void BM_Overview_ReloadWith10ChangedAndRepaint(benchmark::State& state) {
         for (int i = 0; i < 10; ++i)
             r.endpoints[static_cast<std::size_t>(i * 2)]->updatedAt =
                 joblark::Date::fromTimeIntervalSince1970(1.9e9 + tick);
-        overview.view.cardDelegate()->resetCardsPainted();
+        overview.view().cardDelegate()->resetCardsPainted();
         state.ResumeTiming();
         overview.reload();
         QCoreApplication::processEvents(); // the view repaints what the model announced, and only that
-        painted += overview.view.cardDelegate()->cardsPainted();
+        painted += overview.view().cardDelegate()->cardsPainted();
         ++iterations;
     }
     state.counters["cards_repainted_per_reload"] =
@@ -380,11 +389,21 @@ BENCHMARK(BM_Baseline_ColdStart_BareQMainWindow)
     ->Iterations(10);
 
 int main(int argc, char** argv) {
+    // The in-process overview keeps its files (preferences, cache, credentials) in the scratch folder.
+    for (const auto& [name, sub] : {std::pair{"HOME", ""},
+                                    {"XDG_CONFIG_HOME", "config"},
+                                    {"XDG_DATA_HOME", "data"},
+                                    {"XDG_CACHE_HOME", "cache"}})
+        setenv(name, (scratch() / sub).c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+    setenv("KESTROVA_SERVICE_URL", "http://127.0.0.1:9", 1); // nothing answers: no sync gets through
     kestrova::identifyApplication("error");
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     kestrova::ui::initResources();
     kestrova::ui::MainLoopIntegration mainLoop;
+    kestrova::AppStateController::registerDefaults();
+    joblark::UserDefaults::standard().set(false, kestrova::AppStateController::kShouldAutoRefresh);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -151,7 +151,10 @@ void CardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                                Qt::ElideRight, line.width()));
 
     const QRectF bar(content.left(), content.bottom() - barHeight, content.width(), barHeight);
-    if (selected) {
+    const auto& slots = card->historyBar.slots();
+    const bool hasTiles = std::any_of(slots.begin(), slots.end(),
+                                      [](const HistoryBar::Slot& slot) { return slot.entry.has_value(); });
+    if (selected && hasTiles) {
         // Tiles on the highlight keep their colours; a faint well keeps them apart from it.
         painter->setPen(Qt::NoPen);
         painter->setBrush(palette.color(QPalette::Base));

@@ -67,11 +67,30 @@ void LineChartView::rebuild() {
     axisX->setRange(minX, maxX > minX ? maxX : minX + 1);
     axisY->setRange(bottom, maxY + padY);
     axisX->setLabelFormat("%.0f");
+    // The x values are positions in a history: whole steps of 1, 2 or 5 × 10ⁿ, at most 8 of them.
+    const double span = std::max(1.0, maxX - minX);
+    double step = 1;
+    for (double scale = 1; span / step > 8; scale *= 10)
+        for (double factor : {1.0, 2.0, 5.0})
+            if (span / step > 8)
+                step = factor * scale;
+    axisX->setTickType(QValueAxis::TicksDynamic);
+    axisX->setTickAnchor(0);
+    axisX->setTickInterval(step);
     for (auto* axis : {axisX, axisY}) {
         axis->setLabelsColor(pal.color(QPalette::WindowText));
         axis->setGridLineColor(pal.color(QPalette::Mid));
         axis->setLinePenColor(pal.color(QPalette::Mid));
-        axis->setTickCount(5);
+        axis->setVisible(!empty);
+    }
+    axisY->setTickCount(5);
+    if (!empty)
+        axisY->applyNiceNumbers(); // 0, 250, 500 … rather than 743.5, 959.3 …
+    axisY->setLabelFormat(maxY - bottom >= 10 ? "%.0f" : "%.1f");
+    if (empty) {
+        // Nothing measured yet: say so rather than draw axes over nothing.
+        chart->setTitle(tr("No data yet"));
+        chart->setTitleBrush(pal.color(QPalette::PlaceholderText));
     }
 
     for (const auto& set : data_.dataSets) {
@@ -84,7 +103,8 @@ void LineChartView::rebuild() {
         QPen pen(lineColor, set.lineWidth);
         pen.setCapStyle(Qt::RoundCap);
         line->setPen(pen);
-        line->setPointsVisible(set.circleRadius > 0);
+        // Circles of another colour are drawn over the line by a series of their own (none when clear).
+        line->setPointsVisible(set.circleRadius > 0 && set.circleColor == set.color);
         line->setMarkerSize(set.circleRadius * 2);
         line->setColor(lineColor);
         line->setPointLabelsVisible(data_.drawValues);
@@ -109,7 +129,7 @@ void LineChartView::rebuild() {
         line->attachAxis(axisX);
         line->attachAxis(axisY);
         // Circles in their own colour over the line.
-        if (set.circleColor != set.color) {
+        if (set.circleColor != set.color && set.circleColor != Color::clear && set.circleRadius > 0) {
             auto* circles = new QLineSeries;
             for (const auto& entry : set.entries)
                 circles->append(entry.x, entry.y);

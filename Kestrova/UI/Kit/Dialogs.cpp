@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <map>
 
 static void initKestrovaResources() {
@@ -22,11 +23,33 @@ void initResources() {
 }
 
 QPointer<QMessageBox> presentAlert(QWidget* parent, Alert alert) {
+    const QString title = toQString(alert.title);
+    const QString message = alert.message ? toQString(*alert.message) : QString();
+    // An alert that only informs (none of its buttons does anything) and has the title of one already
+    // open updates that one's message: a refresh failing again while the user reads about it does
+    // not stack alerts. Alerts that act (a confirmation) are never merged.
+    const bool informs = std::all_of(alert.actions.begin(), alert.actions.end(),
+                                     [](const AlertAction& action) { return !action.handler; });
+    if (parent)
+        for (auto* open : parent->findChildren<QMessageBox*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (!open->isVisible() || open->text() != title)
+                continue;
+            if (open->informativeText() == message)
+                return open;
+            if (informs && open->property("kestrovaInforms").toBool()) {
+                open->setInformativeText(message);
+                open->setAccessibleDescription(message);
+                return open;
+            }
+        }
     // Owned by its parent window (or by itself when there is none) and deleted when it closes.
     auto* box = new QMessageBox(parent);
+    box->setProperty("kestrovaInforms", informs);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->setIcon(QMessageBox::NoIcon);
+    // Qt sizes a box to its title; a sentence of a message then wraps every few words.
+    box->setStyleSheet(QStringLiteral("QLabel { min-width: 300px; }"));
     box->setWindowTitle(toQString(alert.title));
     box->setText(toQString(alert.title));
     box->setAccessibleName(toQString(alert.title));
@@ -127,7 +150,9 @@ void WidgetHost::present(Alert alert) {
 }
 
 void WidgetHost::dismiss(std::function<void()> completion) {
-    if (widget_)
+    if (onDismiss)
+        onDismiss();
+    else if (widget_)
         widget_->window()->close();
     if (completion)
         QTimer::singleShot(0, qApp, std::move(completion));

@@ -65,11 +65,30 @@ private Q_SLOTS:
         QCOMPARE(ran.front(), std::string("cancel"));
         QVERIFY(boxGoneWhenHandlerRan);
 
-        // The destructive button runs its own handler.
+        // The destructive button runs its own handler. The same alert again while it shows is that one;
+        // a confirmation of something else is an alert of its own, never a merged message.
         auto second = presentAlert(&window, alert);
+        QCOMPARE(presentAlert(&window, alert), second);
+        Alert other = alert;
+        other.message = "This will permanently delete Other.";
+        auto third = presentAlert(&window, other);
+        QVERIFY(third != second);
+        third->reject();
         button(second, QStringLiteral("Yes, Delete"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(ran.size(), std::size_t(2), deadlineMs);
         QCOMPARE(ran.back(), std::string("delete"));
+
+        // Alerts that only inform take the newest message instead of stacking.
+        auto failed = presentAlert(&window, {"An Error Occurred",
+                                             "Injected fault: bad gateway",
+                                             Alert::Style::alert,
+                                             {{"Done", AlertAction::Style::defaultStyle, nullptr}}});
+        auto again = presentAlert(&window, {"An Error Occurred",
+                                            "Injected fault: gateway timeout",
+                                            Alert::Style::alert,
+                                            {{"Done", AlertAction::Style::defaultStyle, nullptr}}});
+        QCOMPARE(again, failed);
+        QCOMPARE(failed->informativeText(), QStringLiteral("Injected fault: gateway timeout"));
     }
 
     void menusGroupInlineSubmenusBetweenSeparators() {

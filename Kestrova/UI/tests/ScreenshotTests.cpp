@@ -1,174 +1,177 @@
-#include "Fixtures.hpp"
+// Every window and dialog with the demo's kind of data, in the light and the dark palette, saved as
+// PNG files under the build folder (screenshots/). The service is unreachable on purpose: one shot
+// shows the offline notice, the others the state after a sync that did reach it.
+
+#include "Harness.hpp"
 #include "TestClasses.hpp"
 
-#include "UI/Kit/Cards.hpp"
-#include "UI/Kit/Chart.hpp"
-#include "UI/Kit/Controls.hpp"
+#include "UI/Dashboard/DashboardWindow.hpp"
 #include "UI/Kit/Palette.hpp"
-#include "UI/Kit/SnapshotListModel.hpp"
-#include "UI/Kit/Views.hpp"
+#include "UI/Preferences/PreferencesWindow.hpp"
+#include "UI/Preferences/SettingsDialog.hpp"
+#include "UI/Update/UpdateWindow.hpp"
 
+#include "Presentation/SceneNotifications.hpp"
+#include "Shell/SparkleBridge.hpp"
+
+#include "joblark/Foundation/NotificationCenter.hpp"
+#include "joblark/Foundation/UserDefaults.hpp"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAccessible>
+#include <QApplication>
 #include <QDir>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QScrollArea>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QTest>
-#include <QVBoxLayout>
+
+#include <map>
 
 namespace kestrova::ui::tests {
 namespace {
 
-// The demo's kind of data: every status, a resource never checked, long names.
-std::vector<std::shared_ptr<Endpoint>> demoEndpoints() {
-    return {makeEndpoint("1", "Quillnest API", std::vector<std::string>(30, "ok")),
-            makeEndpoint("2", "Checkout (slow on purpose)",
-                         {"degraded", "degraded", "ok", "ok", "ok", "degraded", "ok"}),
-            makeEndpoint("3", "Status page with a rather long name that will not fit", mixedHistory(30, 5)),
-            makeEndpoint("4", "Legacy billing",
-                         {"down", "down", "ok", "", "ok", "ok", "ok", "ok", "ok", "ok", "ok", "ok"}),
-            makeEndpoint("5", "New endpoint", {})};
+constexpr int deadlineMs = 10'000;
+
+double meanLightness(const QImage& image) {
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4, ++count)
+            sum += image.pixelColor(x, y).lightnessF();
+    return count ? sum / count : 0;
 }
-
-std::vector<std::shared_ptr<Measure>> demoMeasures() {
-    return {makeMeasure("1", "Queue depth", mixedHistory(20, 9)),
-            makeMeasure("2", "Disk free", {"ok", "ok", "ok"})};
-}
-
-// The kit on one sheet: the overview list (wide and narrow), badges, controls, a chart, the grid.
-class KitSheet : public QWidget {
-public:
-    KitSheet() {
-        auto* columns = new QHBoxLayout(this);
-        columns->setContentsMargins(12, 12, 12, 12);
-        columns->setSpacing(12);
-
-        endpoints_ = demoEndpoints();
-        measures_ = demoMeasures();
-        model_.setCellProvider(
-            [this](const joblark::IndexPath& path, const std::any&) -> joblark::TableViewCellPtr {
-                if (path.section == 0) {
-                    auto cell = std::make_shared<EndpointCardCell>();
-                    cell->configure(*endpoints_[path.row]);
-                    return cell;
-                }
-                auto cell = std::make_shared<MeasureCardCell>();
-                cell->configure(*measures_[path.row]);
-                return cell;
-            });
-        SnapshotListModel::SectionContent endpoints{"Endpoint-Section", "Endpoints", {}, {}};
-        for (const auto& e : endpoints_) {
-            endpoints.rowKeys.push_back(*e->id);
-            endpoints.items.emplace_back(0);
-        }
-        SnapshotListModel::SectionContent measures{"Measure-Section", "Measures", {}, {}};
-        for (const auto& m : measures_) {
-            measures.rowKeys.push_back(*m->id);
-            measures.items.emplace_back(0);
-        }
-        model_.apply({endpoints, measures}, [](const std::any&, const std::any&) { return true; });
-
-        for (int width : {340, 230}) {
-            auto* list = new CardListView;
-            list->setModel(&model_);
-            list->setFixedWidth(width);
-            list->setCurrentIndex(model_.index(joblark::IndexPath{0, 1}));
-            columns->addWidget(list);
-        }
-
-        auto* right = new QVBoxLayout;
-        columns->addLayout(right, 1);
-        auto* header = new QHBoxLayout;
-        auto* symbol = new SymbolView(32);
-        symbol->setSymbol("exclamationmark.triangle.fill");
-        symbol->setTint(Color::systemRed);
-        header->addWidget(symbol);
-        auto* title = new QLabel(QStringLiteral("Uh Oh!"));
-        QFont big = title->font();
-        big.setBold(true);
-        big.setPointSizeF(big.pointSizeF() * 1.4);
-        title->setFont(big);
-        header->addWidget(title);
-        for (auto [text, status] :
-             {std::pair{"Ok", OverallStatus::ok}, std::pair{"Degraded", OverallStatus::degraded},
-              std::pair{"Down", OverallStatus::down}, std::pair{"Valid Certificate", OverallStatus::ok}}) {
-            auto* badge = new BadgeWidget;
-            badge->setBadge(QString::fromUtf8(text), statusColor(status));
-            header->addWidget(badge);
-        }
-        header->addStretch(1);
-        for (bool on : {true, false}) {
-            auto* toggle = new ToggleSwitch;
-            toggle->setChecked(on);
-            toggle->setAccessibleName(on ? QStringLiteral("Status") : QStringLiteral("Public"));
-            header->addWidget(toggle);
-        }
-        auto* spinner = new Spinner;
-        spinner->start();
-        header->addWidget(spinner);
-        right->addLayout(header);
-
-        auto* chart = new LineChartView;
-        LineChartDataSet response;
-        for (int i = 0; i < 30; ++i)
-            if (i != 12 && i != 13)
-                response.entries.push_back({double(i), 120 + 40 * std::sin(i / 3.0) + (i == 20 ? 180 : 0)});
-        response.label = "Response Time";
-        response.fill = Color::systemBlue;
-        response.lineWidth = 2;
-        response.mode = ChartDrawingMode::cubic;
-        LineChartDataSet threshold;
-        threshold.entries = {{0, 250}, {29, 250}};
-        threshold.color = threshold.circleColor = Color::systemGray;
-        threshold.circleRadius = 0;
-        chart->setData({{response, threshold}, false});
-        chart->setMinimumHeight(220);
-        right->addWidget(chart);
-
-        auto* grid = new QWidget;
-        auto* flow = new CenteredFlowLayout(grid, 10);
-        for (const auto& e : endpoints_) {
-            EndpointOverviewCell cell;
-            cell.configure(*e);
-            auto* card = new OverviewCardWidget;
-            card->showCell(cell);
-            flow->addWidget(card);
-        }
-        for (const auto& m : measures_) {
-            EndpointOverviewCell cell;
-            cell.configure(*m);
-            auto* card = new OverviewCardWidget;
-            card->showCell(cell);
-            flow->addWidget(card);
-        }
-        right->addWidget(grid, 1);
-    }
-
-private:
-    std::vector<std::shared_ptr<Endpoint>> endpoints_;
-    std::vector<std::shared_ptr<Measure>> measures_;
-    SnapshotListModel model_;
-};
 
 class ScreenshotTests : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void kitInLightAndDark() {
-        const QString folder = QStringLiteral(KESTROVA_SCREENSHOT_DIR);
-        QVERIFY(QDir().mkpath(folder));
-        for (const auto& [name, palette] :
-             {std::pair{"light", lightPalette()}, std::pair{"dark", darkPalette()}}) {
-            KitSheet sheet;
-            sheet.setPalette(palette);
-            sheet.setAutoFillBackground(true);
-            sheet.resize(1480, 760);
-            sheet.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&sheet));
-            const QImage image = sheet.grab().toImage();
-            const QString path = folder + QStringLiteral("/kit-%1.png").arg(QString::fromUtf8(name));
-            QVERIFY(image.save(path));
-            // The window colour of the palette fills the background: light is light, dark is dark.
-            QCOMPARE(image.pixelColor(2, 2), palette.color(QPalette::Window));
+
+    joblark::testing::ScopedEnvironment environment_;
+    QString folder_ = QStringLiteral(KESTROVA_SCREENSHOT_DIR);
+    std::map<QString, double> lightness_; // by shot, of the light palette's
+
+    void shoot(QWidget* widget, const QString& shot, const QString& palette) {
+        QVERIFY2(widget, qPrintable(shot));
+        QVERIFY(QTest::qWaitForWindowExposed(widget));
+        QCoreApplication::processEvents();
+        const QImage image = widget->grab().toImage();
+        QVERIFY(!image.isNull());
+        QVERIFY(image.save(QStringLiteral("%1/%2-%3.png").arg(folder_, shot, palette)));
+        // Every part of every window follows the palette: the dark shot is darker throughout.
+        if (palette == QStringLiteral("light"))
+            lightness_[shot] = meanLightness(image);
+        else
+            QVERIFY2(meanLightness(image) < lightness_[shot] - 0.3, qPrintable(shot));
+        // Every control in view can be told apart by a screen reader.
+        int controls = 0;
+        for (auto* control : widget->findChildren<QWidget*>()) {
+            const bool interactive =
+                qobject_cast<QAbstractButton*>(control) || qobject_cast<QLineEdit*>(control) ||
+                qobject_cast<QAbstractSlider*>(control) || qobject_cast<QAbstractItemView*>(control);
+            if (!interactive || !control->isVisibleTo(widget) || qobject_cast<QScrollBar*>(control))
+                continue;
+            auto* accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                     qPrintable(shot + QStringLiteral(": a ") + control->metaObject()->className() +
+                                QStringLiteral(" without a name, ") + control->objectName()));
+            ++controls;
         }
+        QVERIFY2(controls > 0, qPrintable(shot));
+    }
+
+    void shootAll(const QString& name, const QPalette& palette) {
+        QApplication::setPalette(palette);
+        joblark::testing::TemporaryDirectory folder;
+        // A cache from an earlier run: the offline notice dates the data from it.
+        QVERIFY(!demoState()->writeToFile(folder.path() / "AppState.plist"));
+        AppHarness harness(folder.path());
+        harness.controller().state = demoState(); // with histories, which the cache file does not keep
+        harness.controller().setCredentials("demo-token");
+        harness.app().launch();
+        auto* overview = harness.overview();
+        overview->resize(1120, 700);
+        QTRY_VERIFY_WITH_TIMEOUT(overview->sidebar()->offlineNotice()->isVisible(), deadlineMs);
+        shoot(overview, QStringLiteral("overview-offline"), name);
+        overview->sidebar()->offlineNotice()->hide(); // the other pictures show a window that is online
+
+        auto select = [&](const std::string& resource) {
+            auto* list = overview->sidebar()->listView();
+            const QModelIndex index = rowNamed(*overview->sidebar(), resource);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+        };
+        select("Demo Slow");
+        shoot(overview, QStringLiteral("overview"), name);
+        select("Queue depth");
+        shoot(overview, QStringLiteral("overview-measure"), name);
+
+        overview->list()->confirmDelete(harness.controller().state->endpoints->at(3));
+        shoot(openAlert(overview), QStringLiteral("alert-delete"), name);
+        openAlert(overview)->reject();
+
+        auto& center = joblark::NotificationCenter::defaultCenter();
+        center.post(std::string(SceneNotifications::showAddEndpoint));
+        QTRY_VERIFY_WITH_TIMEOUT(overview->addEndpointDialog(), deadlineMs);
+        overview->addEndpointDialog()->nameField()->setText(QStringLiteral("Shop front"));
+        overview->addEndpointDialog()->urlField()->setText(QStringLiteral("https://shop.example/health"));
+        shoot(overview->addEndpointDialog(), QStringLiteral("dialog-add-endpoint"), name);
+        overview->addEndpointDialog()->reject();
+
+        auto& app = harness.app().appDelegate();
+        app.openDashboardOrMakeKeyAndVisible();
+        auto* dashboard = harness.window<DashboardWindow>(WindowKind::dashboard);
+        dashboard->resize(1000, 560);
+        shoot(dashboard, QStringLiteral("dashboard"), name);
+
+        app.openPreferencesOrMakeKeyAndVisible();
+        auto* preferences = harness.window<PreferencesWindow>(WindowKind::preferences);
+        shoot(preferences, QStringLiteral("preferences-general"), name);
+        preferences->toolbarView()->action(ToolbarDelegate::preferencesAboutIdentifier)->trigger();
+        shoot(preferences, QStringLiteral("preferences-about"), name);
+
+        UserActivity found{
+            std::string(AppDelegate::rawValue(AppDelegate::Identifier::update)),
+            {{std::string(UpdateActivity::statusKey), std::string(UpdateActivity::available)},
+             {std::string(UpdateActivity::versionKey), "0.2.0"},
+             {std::string(UpdateActivity::currentVersionKey), "0.1.0"},
+             {std::string(UpdateActivity::releaseNotesURLKey), "https://example.org/notes"},
+             {std::string(UpdateActivity::downloadURLKey), "https://example.org/kestrova.deb"}}};
+        app.openUpdaterOrMakeKeyAndVisible(found);
+        auto* update = harness.window<UpdateWindow>(WindowKind::update);
+        QVERIFY(update);
+        QCOMPARE(update->titleLabel()->text(), QStringLiteral("A new version of Kestrova is available!"));
+        QVERIFY2(!update->checkButton()->isEnabled(), "no plug-in here: Check for Updates is off");
+        shoot(update, QStringLiteral("software-update"), name);
+
+        harness.app().windows().openSettings();
+        SettingsDialog* settings = nullptr;
+        for (auto* top : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<SettingsDialog*>(top); dialog && dialog->isVisible())
+                settings = dialog;
+        QVERIFY(settings);
+        settings->row(QStringLiteral("licenses"))->click();
+        shoot(settings, QStringLiteral("dialog-settings"), name);
+        settings->close();
+
+        // Signed out: the sign-in dialog over the overview.
+        harness.controller().logout();
+        QTRY_VERIFY_WITH_TIMEOUT(!harness.controller().isSignedIn(), deadlineMs);
+        QTRY_VERIFY_WITH_TIMEOUT(overview->loginDialog(), deadlineMs);
+        shoot(overview->loginDialog(), QStringLiteral("dialog-sign-in"), name);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(QDir().mkpath(folder_));
+        // Nothing answers there: the launch sync fails at once.
+        environment_.set("KESTROVA_SERVICE_URL", "http://127.0.0.1:9");
+        AppStateController::registerDefaults();
+        joblark::UserDefaults::standard().set(false, AppStateController::kShouldAutoRefresh);
+    }
+
+    void everyWindowAndDialogInLightAndDark() {
+        shootAll(QStringLiteral("light"), lightPalette());
+        shootAll(QStringLiteral("dark"), darkPalette());
+        QCOMPARE(lightness_.size(), std::size_t(11));
     }
 };
 

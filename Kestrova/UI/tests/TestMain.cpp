@@ -28,6 +28,8 @@ int main(int argc, char* argv[]) {
         {"ReconciliationModelTests", kestrova::ui::tests::makeReconciliationModelTests},
         {"KitTests", kestrova::ui::tests::makeKitTests},
         {"ScreenshotTests", kestrova::ui::tests::makeScreenshotTests},
+        {"WindowTests", kestrova::ui::tests::makeWindowTests},
+        {"FaultTests", kestrova::ui::tests::makeFaultTests},
     };
     std::vector<char*> arguments{argv[0]};
     std::vector<std::string> selected;

@@ -3,6 +3,9 @@
 #include "Presentation/Cards.hpp"
 #include "Presentation/CollectionLayout.hpp"
 #include "Presentation/DashboardCollectionViewController.hpp"
+#include "Presentation/StatusPresentation.hpp"
+
+#include <functional>
 
 using namespace kestrova;
 using namespace kestrova::testing;
@@ -75,6 +78,41 @@ TEST(CardTest, GridCardShowsLastStatusAndClearsAPreviousOne) {
     EXPECT_EQ(card.descriptionText, "Not checked yet.");
 }
 
+TEST(CardTest, SignatureChangesWithWhatTheCardShows) {
+    using S = Check::Status;
+    auto base = [] {
+        auto e = endpoint("e");
+        auto c = check(S::ok);
+        c->uuid = "c1";
+        e->history = std::vector{c};
+        return e;
+    };
+    const auto reference = contentSignature(*base());
+    EXPECT_EQ(contentSignature(*base()), reference);
+    struct Case {
+        const char* change;
+        std::function<void(Endpoint&)> apply;
+    };
+    const std::vector<Case> cases{
+        {"name", [](Endpoint& e) { e.name = "Renamed"; }},
+        {"last status", [](Endpoint& e) { e.lastCheckStatus = S::down; }},
+        {"update time", [](Endpoint& e) { e.updatedAt = joblark::Date::fromTimeIntervalSince1970(1); }},
+        {"no history (the cache keeps none)", [](Endpoint& e) { e.history.reset(); }},
+        {"an entry's status", [](Endpoint& e) { (*e.history)[0]->status = S::degraded; }},
+        {"a new entry", [](Endpoint& e) { e.history->push_back(check(S::ok)); }},
+        {"an entry's id", [](Endpoint& e) { (*e.history)[0]->uuid = "c2"; }},
+    };
+    for (const auto& c : cases) {
+        auto changed = base();
+        c.apply(*changed);
+        EXPECT_NE(contentSignature(*changed), reference) << c.change;
+    }
+    auto m = measure("m");
+    auto n = measure("m");
+    n->history = std::vector<std::shared_ptr<Assessment>>{};
+    EXPECT_NE(contentSignature(*m), contentSignature(*n)) << "absent and empty histories draw differently";
+}
+
 TEST(GridLayoutTest, RowsAreCentredAndTheirCellsTopAligned) {
     CenterTopAlignedCollectionViewFlowLayout layout;
     layout.minimumInteritemSpacing = 10;
@@ -123,6 +161,11 @@ TEST_F(ScreenTest, GridCardsOpenTheOverviewAndOnlyEndpointsHaveMenus) {
     grid->didSelectItem({0, 4});
     EXPECT_EQ(opener->opened, (std::vector<std::string>{"e:b", "m:n"}));
     EXPECT_EQ(grid->cellFor(*grid->dataSource().itemIdentifier({0, 3})).titleText, "Measure m");
+    // Cached resources (no history) show what was recorded locally.
+    const std::vector<HistoryPoint> recorded{{{}, HistoryPoint::Status::degraded, {}}};
+    grid->recordedHistory = [&](const std::string&) { return &recorded; };
+    EXPECT_EQ(tiles(grid->cellFor(*grid->dataSource().itemIdentifier({0, 0})).historyBar),
+              std::string(29, '.') + "~");
 
     // Signed out: an empty grid.
     controller->state = std::make_shared<AppState>();

@@ -4,6 +4,7 @@
 #include "Presentation/EndpointDetailViewController.hpp"
 #include "Presentation/MeasureDetailViewController.hpp"
 #include "Presentation/SceneNotifications.hpp"
+#include "Presentation/StatusPresentation.hpp"
 
 #include "joblark/Foundation/NotificationCenter.hpp"
 #include "joblark/Foundation/URLSession.hpp"
@@ -254,12 +255,38 @@ TEST_F(OverviewTest, FindAndSortShowASubsetAndRowsStillReachTheirResources) {
     rows({"", true, Sort::worstFirst});
     choose(*overview->contextMenu({0, 1}), "Copy Link");
     EXPECT_EQ(platform->copied, std::vector<std::string>{"https://blog.example/health"});
+    // The detail opened from a filtered row shows that row's resource, not the list's entry there.
+    table->selected = IndexPath{0, 1};
+    auto detail = std::make_shared<EndpointDetailViewController>(controller);
+    overview->prepare("showEndpointDetail", detail);
+    EXPECT_EQ(detail->endpoint, blog);
     // A request to show a hidden resource clears the filter.
     controller->activityInbox.push_back(
         {std::string(SceneNotifications::endpointActivityType), {{"endpoint", joblark::Value("shop")}}});
     overview->selectPendingResource();
     EXPECT_FALSE(overview->filter().isActive());
     EXPECT_EQ(table->selections.back().first, (IndexPath{0, 0}));
+}
+
+TEST_F(OverviewTest, CardsWithoutAHistoryShowTheRecordedOne) {
+    using P = HistoryPoint::Status;
+    auto cached = endpoint("cached"), fetched = endpoint("fetched");
+    fetched->history = std::vector{check(Check::Status::down)};
+    setState(std::vector{cached, fetched}, std::vector{measure("m")});
+    const std::vector<HistoryPoint> recorded{{{}, P::ok, {}}, {{}, P::down, {}}, {{}, P::ok, {}}};
+    overview->recordedHistory = [&](const std::string& id) {
+        return id == "m" ? nullptr : &recorded; // "fetched" has its own history: never consulted
+    };
+    overview->reload();
+    auto card = [&](IndexPath path) {
+        return std::dynamic_pointer_cast<CardCell>(overview->tableView.cellForRow(path));
+    };
+    EXPECT_EQ(card({0, 0})->shortOverview, "66%");
+    EXPECT_EQ(card({0, 0})->historyBar.slots()[29].entry->tileColor, Color::systemGreen);
+    EXPECT_EQ(card({0, 0})->historyBar.slots()[28].entry->tileColor, Color::systemRed);
+    EXPECT_FALSE(card({0, 0})->historyBar.slots()[26].entry);
+    EXPECT_EQ(card({0, 1})->shortOverview, "0%");
+    EXPECT_EQ(card({1, 0})->shortOverview, std::string(unknownUptime)) << "nothing recorded: unknown";
 }
 
 TEST_F(OverviewTest, TheOfflineLineSaysHowOldTheDataIsAndWhy) {
