@@ -15,8 +15,9 @@ LoginDialog::LoginDialog(std::shared_ptr<AppContext> context, QWidget* parent)
       screen_(std::make_shared<LoginViewController>(
           std::make_shared<AppStateSignInService>(context->controller), context->platform)),
       email_(new QLineEdit(this)), password_(new QLineEdit(this)), token_(new QLineEdit(this)),
-      error_(new QLabel(this)), spinner_(new Spinner(this)), login_(new QPushButton(tr("Sign In"), this)),
-      divider_(new QFrame(this)), register_(new QPushButton(tr("Create an Account…"), this)) {
+      service_(new QLineEdit(this)), serviceNote_(new QLabel(this)), error_(new QLabel(this)),
+      spinner_(new Spinner(this)), login_(new QPushButton(tr("Sign In"), this)), divider_(new QFrame(this)),
+      register_(new QPushButton(tr("Create an Account…"), this)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(tr("Sign In"));
     setObjectName(QStringLiteral("loginDialog"));
@@ -51,6 +52,14 @@ LoginDialog::LoginDialog(std::shared_ptr<AppContext> context, QWidget* parent)
     form->addRow(tr("&E-mail:"), email_);
     form->addRow(tr("&Password:"), password_);
     form->addRow(tr("or API &token:"), token_);
+    service_->setPlaceholderText(tr("https://quillnest.example"));
+    service_->setAccessibleName(tr("Service address"));
+    service_->setObjectName(QStringLiteral("serviceAddress"));
+    form->addRow(tr("Ser&vice address:"), service_);
+    serviceNote_->setWordWrap(true);
+    serviceNote_->setForegroundRole(QPalette::PlaceholderText);
+    serviceNote_->setAccessibleName(tr("Why the service address is fixed"));
+    form->addRow(QString(), serviceNote_);
     layout->addLayout(form);
 
     error_->setWordWrap(true);
@@ -81,6 +90,8 @@ LoginDialog::LoginDialog(std::shared_ptr<AppContext> context, QWidget* parent)
     auto email = std::make_shared<TextFieldBinding>(email_);
     auto password = std::make_shared<TextFieldBinding>(password_);
     auto token = std::make_shared<TextFieldBinding>(token_);
+    auto service = std::make_shared<TextFieldBinding>(service_);
+    auto serviceNote = std::make_shared<LabelBinding>(serviceNote_);
     auto spinner = std::make_shared<ActivityIndicatorBinding>(spinner_);
     auto login = std::make_shared<PushButtonBinding>(login_);
     auto error = std::make_shared<LabelBinding>(error_);
@@ -91,10 +102,13 @@ LoginDialog::LoginDialog(std::shared_ptr<AppContext> context, QWidget* parent)
         closing_ = true;
         accept();
     };
-    bindings_ = {email, password, token, spinner, login, error, divider, registerButton, host};
+    bindings_ = {email, password, token,   service,        serviceNote, spinner,
+                 login, error,    divider, registerButton, host};
     screen_->emailTextField = email;
     screen_->passwordTextField = password;
     screen_->tokenTextField = token;
+    screen_->serviceAddressField = service;
+    screen_->serviceAddressNote = serviceNote;
     screen_->activityIndicator = spinner;
     screen_->loginButton = login;
     screen_->errorLabel = error;
@@ -111,8 +125,8 @@ LoginDialog::LoginDialog(std::shared_ptr<AppContext> context, QWidget* parent)
         if (auto s = weak.lock())
             s->registerButtonWasPressed();
     });
-    for (const auto& [field, binding] :
-         {std::pair{email_, email}, std::pair{password_, password}, std::pair{token_, token}})
+    for (const auto& [field, binding] : {std::pair{email_, email}, std::pair{password_, password},
+                                         std::pair{token_, token}, std::pair{service_, service}})
         connect(field, &QLineEdit::returnPressed, this, [weak, binding = binding] {
             if (auto s = weak.lock())
                 s->textFieldShouldReturn(*binding);

@@ -28,6 +28,7 @@ public:
     QLineEdit* emailField() const { return email_; }
     QLineEdit* passwordField() const { return password_; }
     QLineEdit* tokenField() const { return token_; }
+    QLineEdit* serviceAddressField() const { return service_; }
     QPushButton* loginButton() const { return login_; }
     QPushButton* registerButton() const { return register_; }
     Spinner* spinner() const { return spinner_; }
@@ -44,6 +45,8 @@ private:
     QLineEdit* email_;
     QLineEdit* password_;
     QLineEdit* token_;
+    QLineEdit* service_;
+    QLabel* serviceNote_;
     QLabel* error_;
     Spinner* spinner_;
     QPushButton* login_;

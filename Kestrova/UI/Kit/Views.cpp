@@ -163,6 +163,11 @@ void TextFieldBinding::becomeFirstResponder() {
         widget_->setFocus(Qt::OtherFocusReason);
 }
 
+void TextFieldBinding::setEnabled(bool enabled) {
+    if (widget_)
+        widget_->setEnabled(enabled);
+}
+
 void ActivityIndicatorBinding::startAnimating() {
     if (widget_)
         widget_->start();

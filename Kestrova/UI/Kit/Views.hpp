@@ -121,6 +121,7 @@ public:
     void setText(std::string text) override;
     bool isFirstResponder() const override;
     void becomeFirstResponder() override;
+    void setEnabled(bool enabled) override;
 };
 
 class ActivityIndicatorBinding : public WidgetBinding<ActivityIndicator, Spinner> {

@@ -1,5 +1,6 @@
 #include "UI/Preferences/PreferencesWindow.hpp"
 
+#include "UI/Desktop/TrayStatusIcon.hpp"
 #include "UI/Kit/Dialogs.hpp"
 #include "UI/Kit/Views.hpp"
 
@@ -90,6 +91,17 @@ void PreferencesWindow::buildGeneral() {
     pushColumn->addWidget(pushReason_);
     form->addRow(tr("Push notifications:"), pushColumn);
 
+    notify_ = new ToggleSwitch(general_);
+    notify_->setAccessibleName(tr("Notify me when a status changes"));
+    form->addRow(tr("Notify me when a status changes:"), notify_);
+    // Without a tray, closing the window quits whatever the preference says: no row to mislead.
+    if (TrayStatusIcon::isAvailable()) {
+        TrayStatusIcon::registerDefaults();
+        keepInTray_ = new ToggleSwitch(general_);
+        keepInTray_->setAccessibleName(tr("Keep running in the tray when the window is closed"));
+        form->addRow(tr("Keep running in the tray when the window is closed:"), keepInTray_);
+    }
+
     auto* account = new QPushButton(tr("Open Account Page…"), general_);
     account->setAccessibleName(tr("Open the account page in the browser"));
     auto* accountRow = new QHBoxLayout;
@@ -104,7 +116,14 @@ void PreferencesWindow::buildGeneral() {
     auto label = std::make_shared<LabelBinding>(interval_);
     auto push = std::make_shared<SwitchBinding>(push_);
     auto reason = std::make_shared<LabelBinding>(pushReason_);
-    bindings_.insert(bindings_.end(), {toggle, slider, label, push, reason});
+    auto notify = std::make_shared<SwitchBinding>(notify_);
+    bindings_.insert(bindings_.end(), {toggle, slider, label, push, reason, notify});
+    generalScreen_->setNotifyOnStatusChangeSwitch(notify);
+    if (keepInTray_) {
+        auto keep = std::make_shared<SwitchBinding>(keepInTray_);
+        bindings_.push_back(keep);
+        generalScreen_->setKeepRunningInTraySwitch(keep);
+    }
     generalScreen_->setAutoRefreshToggle(toggle);
     generalScreen_->setRefreshIntervalSlider(slider);
     generalScreen_->setCurrentRefreshIntervalLabel(label);
@@ -125,6 +144,11 @@ void PreferencesWindow::buildGeneral() {
             forward(&GeneralPreferencesViewController::updateRefreshInterval));
     connect(push_, &ToggleSwitch::clicked, this,
             forward(&GeneralPreferencesViewController::pushNotificationsSwitchDidChange));
+    connect(notify_, &ToggleSwitch::clicked, this,
+            forward(&GeneralPreferencesViewController::notifyOnStatusChangeSwitchDidChange));
+    if (keepInTray_)
+        connect(keepInTray_, &ToggleSwitch::clicked, this,
+                forward(&GeneralPreferencesViewController::keepRunningInTraySwitchDidChange));
     connect(account, &QPushButton::clicked, this,
             forward(&GeneralPreferencesViewController::accountSettingsButtonWasPressed));
 }

@@ -36,6 +36,7 @@ public:
     QLabel* intervalLabel() const { return interval_; }
     ToggleSwitch* pushSwitch() const { return push_; }
     QLabel* pushExplanation() const { return pushReason_; }
+    ToggleSwitch* notifySwitch() const { return notify_; }
     WebContentBrowser* browser() const { return browser_; }
     const std::shared_ptr<AboutPreferencesViewController>& aboutScreen() const { return aboutScreen_; }
 
@@ -56,6 +57,8 @@ private:
     QLabel* interval_ = nullptr;
     ToggleSwitch* push_ = nullptr;
     QLabel* pushReason_ = nullptr;
+    ToggleSwitch* notify_ = nullptr;
+    ToggleSwitch* keepInTray_ = nullptr; // only where a tray exists
     WebContentBrowser* browser_ = nullptr;
     std::vector<std::shared_ptr<void>> bindings_;
 };

@@ -111,6 +111,9 @@ private Q_SLOTS:
         QVERIFY(!(dialog->windowFlags() & Qt::WindowCloseButtonHint));
         QTest::keyClick(dialog, Qt::Key_Escape);
         QVERIFY2(dialog->isVisible(), "Escape does not close the sign-in dialog");
+        // The environment chose the service: shown, not editable.
+        QCOMPARE(dialog->serviceAddressField()->text().toStdString(), service_->url);
+        QVERIFY(!dialog->serviceAddressField()->isEnabled());
 
         QTest::keyClicks(dialog->emailField(), QStringLiteral("demo@quillnest.local"));
         QTest::keyClicks(dialog->passwordField(), QStringLiteral("not the password"));
