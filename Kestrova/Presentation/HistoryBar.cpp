@@ -1,6 +1,7 @@
 #include "Presentation/HistoryBar.hpp"
 
 #include <algorithm>
+#include <utility>
 
 namespace kestrova {
 namespace {
@@ -30,6 +31,23 @@ Color tileColor(const Assessment& assessment) {
 }
 Color tileColor(const HistoryPoint& point) {
     return colorOf(point.status);
+}
+
+std::string HistoryBar::accessibleDescription() const {
+    // Counted from the tile colours: what a sighted user reads from the bar, nothing more.
+    const std::pair<Color, const char*> kinds[] = {{Color::systemGreen, "ok"},
+                                                   {Color::systemOrange, "degraded"},
+                                                   {Color::systemRed, "down"},
+                                                   {Color::systemBackground, "not checked"}};
+    std::string text;
+    for (const auto& [color, word] : kinds) {
+        const auto count = std::count_if(slots_.begin(), slots_.end(), [color = color](const Slot& slot) {
+            return slot.entry && !slot.hidden && slot.entry->tileColor == color;
+        });
+        if (count)
+            text += (text.empty() ? "History: " : ", ") + std::to_string(count) + " " + word;
+    }
+    return text.empty() ? "No history" : text;
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace kestrova {
@@ -48,6 +49,9 @@ public:
     void showAll();
 
     const std::vector<Slot>& slots() const { return slots_; }
+    /// The bar in words, for screen readers: "History: 27 ok, 2 degraded, 1 down", with "not
+    /// checked" for tiles without a status; "No history" for an empty bar.
+    std::string accessibleDescription() const;
 
 private:
     template <class Items>

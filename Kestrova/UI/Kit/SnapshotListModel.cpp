@@ -1,5 +1,6 @@
 #include "UI/Kit/SnapshotListModel.hpp"
 
+#include "Presentation/Cards.hpp"
 #include "UI/Kit/Views.hpp"
 
 #include <algorithm>
@@ -277,6 +278,10 @@ QVariant SnapshotListModel::data(const QModelIndex& index, int role) const {
         if (!made->detailText.empty())
             text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + toQString(made->detailText);
         return text;
+    }
+    case Qt::AccessibleDescriptionRole: {
+        auto card = std::dynamic_pointer_cast<CardCell>(cell(index));
+        return card ? toQString(card->historyBar.accessibleDescription()) : QVariant();
     }
     case IsSectionRole:
         return false;

@@ -132,6 +132,10 @@ private Q_SLOTS:
         QCOMPARE(rowNames(sidebar()).front(), std::string("Demo OK"));
         QCOMPARE(sidebar().model().index(0, 0).data().toString(), QStringLiteral("Endpoints"));
         QCOMPARE(sidebar().model().index(1, 0).data().toString(), QStringLiteral("Measures"));
+        // A screen reader hears each card's bar as well as its name.
+        const auto firstCard = sidebar().model().index(0, 0, sidebar().model().index(0, 0));
+        QVERIFY(firstCard.data(Qt::AccessibleTextRole).toString().startsWith(QStringLiteral("Demo OK")));
+        QVERIFY(!firstCard.data(Qt::AccessibleDescriptionRole).toString().isEmpty());
     }
 
     void selectingShowsTheDetailWithBadgesAndChartPoints() {

@@ -48,6 +48,7 @@ TEST(CardTest, HistoryBarsFillFromTheRightAndNarrowCardsShowTheRecentHalf) {
     card.configure(*e);
     // Newest first in the list, so the newest tile is at the right end.
     EXPECT_EQ(tiles(card.historyBar), std::string(26, '.') + "?~x+");
+    EXPECT_EQ(card.historyBar.accessibleDescription(), "History: 1 ok, 1 degraded, 1 down, 1 not checked");
     EXPECT_EQ(card.shortOverview, "25%");
     card.layoutSubviews(249);
     EXPECT_EQ(card.overviewLabelText, "25%");
@@ -61,6 +62,8 @@ TEST(CardTest, HistoryBarsFillFromTheRightAndNarrowCardsShowTheRecentHalf) {
     (*e->history)[0] = check(S::down);
     card.configure(*e);
     EXPECT_EQ(tiles(card.historyBar), std::string(29, '+') + "x");
+    EXPECT_EQ(card.historyBar.accessibleDescription(), "History: 29 ok, 1 down");
+    EXPECT_EQ(HistoryBar().accessibleDescription(), "No history");
 }
 
 TEST(CardTest, GridCardShowsLastStatusAndClearsAPreviousOne) {
