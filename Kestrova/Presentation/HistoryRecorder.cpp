@@ -2,6 +2,7 @@
 
 #include "joblark/Foundation/MainThread.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -18,6 +19,54 @@ std::string uptimeSummaryText(const UptimeSummary& summary) {
     };
     return "Uptime: " + percent(summary.day) + " (24 h) · " + percent(summary.week) + " (7 d) · " +
            percent(summary.month) + " (30 d)";
+}
+
+std::optional<std::chrono::hours> chartRangeWindow(ChartRange range) {
+    switch (range) {
+    case ChartRange::recentChecks:
+        return std::nullopt;
+    case ChartRange::day:
+        return std::chrono::hours(24);
+    case ChartRange::week:
+        return std::chrono::hours(24 * 7);
+    case ChartRange::month:
+        return std::chrono::hours(24 * 30);
+    }
+    return std::nullopt;
+}
+
+LineChartData historyChart(LineChartData styled, const std::vector<HistoryPoint>& points,
+                           std::size_t maxPoints) {
+    if (styled.dataSets.empty())
+        return styled;
+    const std::size_t buckets = std::max<std::size_t>(1, std::min(points.size(), maxPoints));
+    auto& values = styled.dataSets.front();
+    values.entries.clear();
+    for (std::size_t b = 0; b < buckets && !points.empty(); ++b) {
+        // Bucket b holds points [b*n/buckets, (b+1)*n/buckets): every point lands in exactly one.
+        const std::size_t first = b * points.size() / buckets, end = (b + 1) * points.size() / buckets;
+        double sum = 0;
+        std::size_t counted = 0;
+        for (std::size_t k = first; k < end; ++k)
+            if (points[k].value && std::isfinite(*points[k].value)) {
+                sum += *points[k].value;
+                ++counted;
+            }
+        if (counted)
+            values.entries.push_back({static_cast<double>(b), sum / static_cast<double>(counted)});
+    }
+    if (buckets > 30)
+        values.circleRadius = 0;
+    for (std::size_t i = 1; i < styled.dataSets.size(); ++i) {
+        auto& flat = styled.dataSets[i];
+        const std::optional<double> level =
+            flat.entries.empty() ? std::nullopt : std::optional<double>(flat.entries.front().y);
+        flat.entries.clear();
+        if (level && !points.empty())
+            for (std::size_t b = 0; b < buckets; ++b)
+                flat.entries.push_back({static_cast<double>(b), *level});
+    }
+    return styled;
 }
 
 std::shared_ptr<HistoryRecorder> HistoryRecorder::make(std::shared_ptr<AppStateController> controller,

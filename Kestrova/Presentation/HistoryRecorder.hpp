@@ -5,17 +5,20 @@
 // main thread. Sign-out deletes the history.
 
 #include "History/HistoryStore.hpp"
+#include "Presentation/ViewKit.hpp"
 #include "State/AppStateController.hpp"
 
 #include "joblark/Foundation/DispatchQueue.hpp"
 #include "joblark/Foundation/NotificationCenter.hpp"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +32,20 @@ struct UptimeSummary {
 
 /// "Uptime: 99.9% (24 h) · 99.5% (7 d) · 98.0% (30 d)", "–" for a window without entries.
 std::string uptimeSummaryText(const UptimeSummary& summary);
+
+/// How far back a detail pane's chart reaches: the service's newest checks, or the local history.
+enum class ChartRange { recentChecks, day, week, month };
+inline constexpr std::array<std::string_view, 4> chartRangeTitles{"Last 30 checks", "24 hours", "7 days",
+                                                                  "30 days"};
+/// The span of a range read from the local history; none for the service's own list.
+std::optional<std::chrono::hours> chartRangeWindow(ChartRange range);
+
+/// The chart `styled` (series, labels, colours) drawn over recorded entries, oldest first: the first
+/// series takes their values averaged into at most `maxPoints` buckets (a bucket without a value is a
+/// gap), every other series becomes a flat line at its first value over the same span. Past 30
+/// points the markers go: they would cover the line.
+LineChartData historyChart(LineChartData styled, const std::vector<HistoryPoint>& points,
+                           std::size_t maxPoints = 240);
 
 class HistoryRecorder : public std::enable_shared_from_this<HistoryRecorder> {
 public:

@@ -4,9 +4,19 @@
 
 #include <QHBoxLayout>
 
+#include <algorithm>
+#include <chrono>
+
 namespace kestrova::ui {
 
 void CaptionedChartBinding::setData(LineChartData data) {
+    if (route)
+        route(std::move(data));
+    else
+        show(std::move(data));
+}
+
+void CaptionedChartBinding::show(LineChartData data) {
     if (caption_) {
         QStringList names;
         for (const auto& set : data.dataSets)
@@ -19,7 +29,8 @@ void CaptionedChartBinding::setData(LineChartData data) {
 DetailPane::DetailPane(std::shared_ptr<AppContext> context, QWidget* parent)
     : QScrollArea(parent), context_(std::move(context)), page_(new QWidget), layout_(new QVBoxLayout(page_)),
       title_(new QLabel(page_)), uptime_(new QLabel(page_)), chartContainer_(new QWidget(page_)),
-      chartCaption_(new QLabel(chartContainer_)), chart_(new LineChartView(chartContainer_)) {
+      chartCaption_(new QLabel(chartContainer_)), chart_(new LineChartView(chartContainer_)),
+      range_(new QComboBox(chartContainer_)) {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     layout_->setContentsMargins(24, 20, 24, 20);
@@ -45,7 +56,15 @@ DetailPane::DetailPane(std::shared_ptr<AppContext> context, QWidget* parent)
     chartCaption_->setFont(small);
     chartCaption_->setForegroundRole(QPalette::PlaceholderText);
     chart_->setMinimumHeight(220);
-    chartLayout->addWidget(chartCaption_);
+    for (auto title : chartRangeTitles)
+        range_->addItem(toQString(std::string(title)));
+    range_->setAccessibleName(tr("Chart range"));
+    range_->setObjectName(QStringLiteral("chartRange"));
+    auto* captionRow = new QHBoxLayout;
+    captionRow->addWidget(chartCaption_, 1);
+    captionRow->addWidget(range_);
+    chartLayout->addLayout(captionRow);
+    connect(range_, &QComboBox::currentIndexChanged, this, [this] { showChartRange(); });
     chartLayout->addWidget(chart_);
     setWidget(page_); // owns the page
 }
@@ -95,6 +114,7 @@ void DetailPane::followUptime(std::string resourceId, std::string_view notificat
     if (!context_->history || resourceId_.empty())
         return;
     requestUptime();
+    showChartRange();
     QPointer<DetailPane> self(this);
     observers_.push_back(joblark::NotificationCenter::defaultCenter().addObserver(
         std::string(notification), std::nullopt, [self](const joblark::Notification&) {
@@ -104,6 +124,42 @@ void DetailPane::followUptime(std::string resourceId, std::string_view notificat
                     self->requestUptime();
             });
         }));
+}
+
+std::shared_ptr<CaptionedChartBinding> DetailPane::makeChartBinding() {
+    auto binding = keep(std::make_shared<CaptionedChartBinding>(chart_, chartCaption_));
+    QPointer<DetailPane> self(this);
+    binding->route = [self](LineChartData fromScreen) {
+        if (!self)
+            return;
+        self->screenChart_ = std::move(fromScreen);
+        self->showChartRange();
+    };
+    chartBinding_ = binding;
+    return binding;
+}
+
+void DetailPane::showChartRange() {
+    auto binding = chartBinding_.lock();
+    if (!binding)
+        return;
+    const auto range = static_cast<ChartRange>(std::max(0, range_->currentIndex()));
+    const auto window = chartRangeWindow(range);
+    if (!window || !context_->history || resourceId_.empty()) {
+        binding->show(screenChart_);
+        return;
+    }
+    QPointer<DetailPane> self(this);
+    const joblark::Date since = joblark::Date().addingTimeInterval(
+        -static_cast<double>(std::chrono::duration_cast<std::chrono::seconds>(*window).count()));
+    context_->history->points(resourceId_, since,
+                              [self, range, styled = screenChart_](std::vector<HistoryPoint> points) {
+                                  // A range chosen since, or another resource, has its own answer coming.
+                                  if (!self || self->range_->currentIndex() != static_cast<int>(range))
+                                      return;
+                                  if (auto b = self->chartBinding_.lock())
+                                      b->show(historyChart(styled, points));
+                              });
 }
 
 void DetailPane::requestUptime() {

@@ -3,6 +3,7 @@
 // What the two detail panes share: a scrolling page with a title, the local history's uptime line,
 // a captioned chart, labelled texts and captioned switches, bound to a detail screen's views.
 
+#include "Presentation/HistoryRecorder.hpp"
 #include "UI/Kit/AppContext.hpp"
 #include "UI/Kit/Chart.hpp"
 #include "UI/Kit/Controls.hpp"
@@ -10,11 +11,13 @@
 
 #include "joblark/Foundation/NotificationCenter.hpp"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,11 +27,14 @@ namespace kestrova::ui {
 /// Any widget as a plain view (shown or hidden).
 using ViewBinding = WidgetBinding<View, QWidget>;
 
-/// The chart, and a caption naming its series.
+/// The chart, and a caption naming its series. What the screen sets goes through `route` when there
+/// is one (the pane's longer ranges); `show` draws.
 class CaptionedChartBinding : public ChartBinding {
 public:
     CaptionedChartBinding(LineChartView* chart, QLabel* caption) : ChartBinding(chart), caption_(caption) {}
     void setData(LineChartData data) override;
+    void show(LineChartData data);
+    std::function<void(LineChartData)> route;
 
 private:
     QPointer<QLabel> caption_;
@@ -43,6 +49,7 @@ public:
     QLabel* titleLabel() const { return title_; }
     QLabel* uptimeLabel() const { return uptime_; }
     LineChartView* chart() const { return chart_; }
+    QComboBox* chartRange() const { return range_; }
 
 protected:
     /// A multi-line text under a small caption; absent caption: none.
@@ -58,6 +65,8 @@ protected:
     /// Asks the local history for the resource's uptime now and after every change of `notification`.
     void followUptime(std::string resourceId, std::string_view notification);
     void setTitle(const std::string& title);
+    /// The screen's chart binding: its data is drawn over the range chosen above the chart.
+    std::shared_ptr<CaptionedChartBinding> makeChartBinding();
 
     std::shared_ptr<AppContext> context_;
     QWidget* page_;
@@ -70,6 +79,12 @@ protected:
 
 private:
     void requestUptime();
+    /// Draws the screen's last chart data over the chosen range (from the local history past the
+    /// service's own list).
+    void showChartRange();
+    QComboBox* range_;
+    std::weak_ptr<CaptionedChartBinding> chartBinding_;
+    LineChartData screenChart_;
     std::string resourceId_;
     std::vector<std::shared_ptr<void>> bindings_;
     std::vector<joblark::ObserverToken> observers_;

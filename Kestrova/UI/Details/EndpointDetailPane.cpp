@@ -64,7 +64,7 @@ EndpointDetailPane::EndpointDetailPane(std::shared_ptr<AppContext> context, std:
     screen_->configurationDescriptionLabel = keep(std::make_shared<LabelBinding>(configuration));
     screen_->timestampsLabel = keep(std::make_shared<LabelBinding>(timestamps));
     screen_->badgeStackView = keep(std::make_shared<BadgeRow>(badges_));
-    screen_->chartView = keep(std::make_shared<CaptionedChartBinding>(chart_, chartCaption_));
+    screen_->chartView = makeChartBinding();
     screen_->statusSwitch = keep(std::make_shared<SwitchBinding>(status_));
     screen_->publicSwitch = keep(std::make_shared<SwitchBinding>(public_));
     screen_->certSwitch = keep(std::make_shared<SwitchBinding>(cert_));

@@ -25,7 +25,7 @@ MeasureDetailPane::MeasureDetailPane(std::shared_ptr<AppContext> context, std::i
     screen_->configurationDescriptionLabel = keep(std::make_shared<LabelBinding>(criteria));
     screen_->timestampsLabel = keep(std::make_shared<LabelBinding>(timestamps));
     screen_->chartContainerView = keep(std::make_shared<ViewBinding>(chartContainer_));
-    screen_->chartView = keep(std::make_shared<CaptionedChartBinding>(chart_, chartCaption_));
+    screen_->chartView = makeChartBinding();
     screen_->statusSwitch = keep(std::make_shared<SwitchBinding>(status_));
     screen_->publicSwitch = keep(std::make_shared<SwitchBinding>(public_));
     screen_->publicContainerView = keep(std::make_shared<ViewBinding>(publicRow));

@@ -162,6 +162,16 @@ private Q_SLOTS:
         // The local history has recorded the syncs: the uptime line shows.
         QTRY_VERIFY_WITH_TIMEOUT(pane->uptimeLabel()->isVisible(), deadlineMs);
         QVERIFY(pane->uptimeLabel()->text().startsWith(QStringLiteral("Uptime: ")));
+        // A longer range draws what the history recorded; back to the service's list, its data again.
+        const auto recent = pane->chart()->data();
+        pane->chartRange()->setCurrentIndex(static_cast<int>(ChartRange::week));
+        QTRY_VERIFY_WITH_TIMEOUT(pane->chart()->data().dataSets.size() == 2 &&
+                                     !pane->chart()->data().dataSets[0].entries.empty(),
+                                 deadlineMs);
+        QCOMPARE(pane->chart()->data().dataSets[1].entries.size(),
+                 pane->chart()->data().dataSets[0].entries.size());
+        pane->chartRange()->setCurrentIndex(static_cast<int>(ChartRange::recentChecks));
+        QVERIFY(pane->chart()->data() == recent);
     }
 
     void flippingASwitchChangesTheService() {

@@ -179,3 +179,24 @@ TEST_F(ScreenTest, RecorderFollowsTheStateAndSignOutDeletesTheHistory) {
 }
 
 } // namespace
+
+TEST(HistoryChart, LongRangesAverageIntoBucketsLeaveGapsAndKeepFlatLinesFlat) {
+    LineChartData styled;
+    styled.dataSets.resize(2);
+    styled.dataSets[1].entries = {{0, 1000}, {1, 1000}};
+    std::vector<HistoryPoint> points(6);
+    for (std::size_t k = 0; k < 4; ++k)
+        points[k].value = static_cast<double>(k + 1); // the last two have no value
+
+    auto chart = historyChart(styled, points, 3);
+    EXPECT_EQ(chart.dataSets[0].entries, (std::vector<ChartDataEntry>{{0, 1.5}, {1, 3.5}}));
+    EXPECT_EQ(chart.dataSets[1].entries, (std::vector<ChartDataEntry>{{0, 1000}, {1, 1000}, {2, 1000}}));
+    EXPECT_EQ(chart.dataSets[0].circleRadius, styled.dataSets[0].circleRadius);
+
+    chart = historyChart(styled, std::vector<HistoryPoint>(100, HistoryPoint{{}, {}, 7.0}));
+    EXPECT_EQ(chart.dataSets[0].entries.size(), 100u);
+    EXPECT_EQ(chart.dataSets[0].circleRadius, 0) << "markers would cover a long line";
+    EXPECT_TRUE(historyChart(styled, {}).dataSets[1].entries.empty());
+    EXPECT_EQ(chartRangeWindow(ChartRange::month), std::chrono::hours(720));
+    EXPECT_FALSE(chartRangeWindow(ChartRange::recentChecks));
+}
