@@ -85,16 +85,16 @@ std::vector<std::string> ToolbarDelegate::defaultItemIdentifiers() const {
 std::shared_ptr<ToolbarItem> ToolbarDelegate::item(std::string_view identifier) {
     if (auto found = items_.find(identifier); found != items_.end())
         return found->second;
-    for (const auto& spec : itemTable()) {
-        if (spec.identifier != identifier)
+    for (const auto& row : itemTable()) {
+        if (row.identifier != identifier)
             continue;
         auto made = std::make_shared<ToolbarItem>(std::string(identifier));
-        made->image = text(spec.image);
-        made->label = text(spec.label);
-        made->toolTip = text(spec.toolTip);
-        made->isBordered = spec.bordered;
-        made->isNavigational = spec.navigational;
-        made->action = spec.action;
+        made->image = text(row.image);
+        made->label = text(row.label);
+        made->toolTip = text(row.toolTip);
+        made->isBordered = row.bordered;
+        made->isNavigational = row.navigational;
+        made->action = row.action;
         made->targetsDelegate = identifier != deleteIdentifier;
         items_.emplace(std::string(identifier), made);
         return made;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The menu bar of AppDelegate::mainMenu() in a window: File, View, Window and Help, each command an
-// action with its shortcuts (Ctrl for the design's Command key) that the application delegate
+// action with its shortcuts (Ctrl where other desktops use Command) that the application delegate
 // performs. Titles and enabled states are validated again whenever a menu opens and when the
 // delegate asks (the auto-refresh title follows its preference).
 

@@ -165,21 +165,21 @@ std::shared_ptr<AppState> demoState() {
     };
     std::vector<std::shared_ptr<Endpoint>> endpointList;
     for (std::size_t n = 0; n < endpoints.size(); ++n) {
-        const auto& spec = endpoints[n];
+        const auto& seed = endpoints[n];
         auto e = std::make_shared<Endpoint>();
         e->id = "e" + std::to_string(n + 1);
-        e->name = spec.name;
+        e->name = seed.name;
         e->url = joblark::URL::parse("http://127.0.0.1:8787/api/endpoints/" + *e->id);
-        e->endpointUrl = joblark::URL::parse(std::string("http://127.0.0.1:8787") + spec.path);
-        e->checkType = spec.type;
+        e->endpointUrl = joblark::URL::parse(std::string("http://127.0.0.1:8787") + seed.path);
+        e->checkType = seed.type;
         e->degredationThreshold = 1000;
         e->ensureValidCert = false;
         e->isPublic = n == 0;
         e->status = Endpoint::Status::active;
         e->createdAt = now.addingTimeInterval(-86400.0 * 12 + static_cast<double>(n));
         e->updatedAt = now.addingTimeInterval(-20);
-        e->history = history<Check>(pattern<S>(30, spec.status), [&](Check& c, std::size_t i) {
-            c.responseTime = static_cast<std::int64_t>(spec.milliseconds(i));
+        e->history = history<Check>(pattern<S>(30, seed.status), [&](Check& c, std::size_t i) {
+            c.responseTime = static_cast<std::int64_t>(seed.milliseconds(i));
         });
         e->lastCheckStatus = e->history->front()->status;
         if (e->lastCheckStatus == S::down)
@@ -212,17 +212,17 @@ std::shared_ptr<AppState> demoState() {
     };
     std::vector<std::shared_ptr<Measure>> measureList;
     for (std::size_t n = 0; n < measures.size(); ++n) {
-        const auto& spec = measures[n];
+        const auto& seed = measures[n];
         auto m = std::make_shared<Measure>();
         m->id = "m" + std::to_string(n + 1);
-        m->name = spec.name;
+        m->name = seed.name;
         m->url = joblark::URL::parse("http://127.0.0.1:8787/api/measures/" + *m->id);
         m->status = Measure::Status::active;
         m->isPublic = false;
         m->createdAt = now.addingTimeInterval(-86400.0 * 12 + static_cast<double>(n));
         m->updatedAt = now.addingTimeInterval(-35);
         std::vector<std::shared_ptr<Criteria>> criteria;
-        for (const auto& [comparison, expected, path] : spec.criteria) {
+        for (const auto& [comparison, expected, path] : seed.criteria) {
             auto c = std::make_shared<Criteria>();
             c->comparison = fromRawValue<Criteria::Comparison>(comparison);
             c->expectedValue = expected;
@@ -230,8 +230,8 @@ std::shared_ptr<AppState> demoState() {
             criteria.push_back(c);
         }
         m->criteria = criteria;
-        m->history = history<Assessment>(pattern<A>(30, spec.status), [&](Assessment& a, std::size_t i) {
-            a.measurement = spec.value(i);
+        m->history = history<Assessment>(pattern<A>(30, seed.status), [&](Assessment& a, std::size_t i) {
+            a.measurement = seed.value(i);
         });
         m->lastStatus = m->history->front()->status;
         measureList.push_back(m);

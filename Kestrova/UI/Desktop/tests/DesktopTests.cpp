@@ -1,6 +1,7 @@
 // The desktop integration's tests: `kestrova_desktop_tests CLASS` runs one class. The notification
 // tests expect a private session bus (dbus-run-session); the others no bus at all.
 
+#include "../../tests/TestClassRunner.hpp"
 #include "UI/Desktop/FreedesktopNotifications.hpp"
 #include "UI/Desktop/SingleInstance.hpp"
 #include "UI/Desktop/StatusGlyph.hpp"
@@ -466,28 +467,13 @@ int main(int argc, char* argv[]) {
     QApplication::setStyle(QStringLiteral("Fusion"));
     MainLoopIntegration mainLoop;
     joblark::TaskController tasks;
-    const std::map<std::string, std::function<std::unique_ptr<QObject>()>> classes{
+    const kestrova::ui::tests::TestClasses classes{
         {"TrayTests", [] { return std::make_unique<TrayTests>(); }},
         {"SingleInstanceTests", [] { return std::make_unique<SingleInstanceTests>(); }},
         {"GlyphTests", [] { return std::make_unique<GlyphTests>(); }},
         {"NotificationTests", [] { return std::make_unique<NotificationTests>(); }},
     };
-    std::vector<char*> arguments{argv[0]};
-    std::vector<std::string> selected;
-    for (int i = 1; i < argc; ++i) {
-        if (classes.count(argv[i]))
-            selected.emplace_back(argv[i]);
-        else
-            arguments.push_back(argv[i]);
-    }
-    if (selected.empty())
-        for (const auto& [name, make] : classes)
-            selected.push_back(name);
-    int failures = 0;
-    for (const auto& name : selected)
-        failures +=
-            QTest::qExec(classes.at(name)().get(), static_cast<int>(arguments.size()), arguments.data());
-    return failures == 0 ? 0 : 1;
+    return kestrova::ui::tests::runTestClasses(argc, argv, classes);
 }
 
 #include "DesktopTests.moc"
