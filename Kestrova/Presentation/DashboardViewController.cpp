@@ -292,10 +292,28 @@ void DashboardViewController::reload() {
         indexById(state->measures, measureIndex_);
     }
     auto& dataSource = tableViewDataSource();
+    // The selection follows its resource, wherever the reload put it; a resource that is gone
+    // takes its detail with it.
+    std::optional<std::string> selectedId;
+    if (selected)
+        if (const auto* item = dataSource.itemIdentifier(*selected))
+            selectedId = item->id;
     dataSource.apply(std::move(snapshot), false);
 
-    if (selected && tableWidget && dataSource.itemIdentifier(*selected))
-        tableWidget->selectRow(*selected, false, DashboardTableView::ScrollPosition::none);
+    if (selected && tableWidget && selectedId) {
+        std::optional<IndexPath> moved;
+        for (const auto& item : dataSource.snapshot().itemIdentifiers())
+            if (item.id == *selectedId) {
+                moved = dataSource.indexPath(item);
+                break;
+            }
+        if (moved) {
+            tableWidget->selectRow(*moved, false, DashboardTableView::ScrollPosition::none);
+        } else {
+            willDeselectRow(*selected);
+            tableWidget->deselectRow(*selected, false);
+        }
+    }
     headerView.update(overallStatus(state.get()));
     headerView.update(controller_->syncStatus());
 }

@@ -337,6 +337,10 @@ void OverviewSidebar::updatePlaceholder() {
     if (rows == 0 && context_->controller->isSignedIn()) {
         if (screen_->filter().isActive())
             text = tr("Nothing matches.");
+        else if (const auto& state = context_->controller->state;
+                 state && state->endpoints && state->measures && state->endpoints->empty() &&
+                 state->measures->empty())
+            text = tr("No endpoints or measures yet.\nAdd an endpoint with File ▸ New Endpoint (Ctrl+N).");
         else if (!sync.lastSuccess && !sync.lastSyncFailed)
             text = tr("Loading…");
         else if (sync.lastSyncFailed)

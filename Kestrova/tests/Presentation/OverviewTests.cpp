@@ -1,3 +1,4 @@
+#include "Heard.hpp"
 #include "ScreenFixture.hpp"
 
 #include "Presentation/DashboardViewController.hpp"
@@ -121,16 +122,23 @@ TEST_F(OverviewTest, HeaderAndSectionsFollowTheStateBySectionIdentity) {
     EXPECT_EQ(detail->measure->id, "m");
 }
 
-TEST_F(OverviewTest, ReloadKeepsTheSelectedPositionWhileItExists) {
+TEST_F(OverviewTest, TheSelectionFollowsItsResourceAndGoesWithIt) {
     setState(std::vector{endpoint("a"), endpoint("b")}, std::vector<std::shared_ptr<Measure>>{});
     overview->reload();
     table->selected = IndexPath{0, 1};
     overview->reload();
     EXPECT_EQ(table->selected, (IndexPath{0, 1}));
+    setState(std::vector{endpoint("x"), endpoint("a"), endpoint("b")},
+             std::vector<std::shared_ptr<Measure>>{});
+    overview->reload();
+    EXPECT_EQ(table->selected, (IndexPath{0, 2})) << "still b, not whatever took its place";
+    Heard heard({AppStateController::didDeselect});
     setState(std::vector{endpoint("a")}, std::vector<std::shared_ptr<Measure>>{});
     table->selections.clear();
     overview->reload();
     EXPECT_TRUE(table->selections.empty());
+    EXPECT_FALSE(table->selected);
+    EXPECT_EQ(heard.count[std::string(AppStateController::didDeselect)], 1) << "the detail goes blank";
     // A changed resource is a different row (it is drawn again); an unchanged one keeps its identity.
     const auto before = overview->tableViewDataSource().snapshot().itemIdentifiers();
     controller->state->endpoints->front()->updatedAt = joblark::Date();
